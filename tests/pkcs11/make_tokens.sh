@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds the SoftHSM2 tokens the PKCS#11 adapter tests run against.
-#   make_tokens.sh DIR MODULE
+#   make_tokens.sh DIR MODULE [CACHE]
 # DIR receives softhsm2.conf, the token store and the key/certificate files;
 # MODULE is the SoftHSM2 Cryptoki module. Everything stays inside DIR.
+# With CACHE, the tokens are built once (under a lock, in CACHE plus a
+# checksum of this script) and every later call copies them into DIR, which
+# spares each test the key generation.
 #
 # Token "alpha" (user PIN 1234), objects by CKA_ID:
 #   01  RSA, keyUsage digitalSignature + nonRepudiation      (listed)
@@ -17,10 +20,19 @@
 set -euo pipefail
 dir=$1
 module=$2
-cd "$dir"
+cache=${3:-}
+
+# conf DIR: the SoftHSM2 configuration that keeps the tokens in DIR/tokens.
+conf() {
+  printf 'directories.tokendir = %s/tokens\nobjectstore.backend = file\nlog.level = ERROR\nslots.removable = false\n' \
+    "$1" > "$1/softhsm2.conf"
+}
+
+# build DIR: keys, certificates and tokens, from scratch.
+build() (
+cd "$1"
 mkdir -p tokens
-printf 'directories.tokendir = %s/tokens\nobjectstore.backend = file\nlog.level = ERROR\nslots.removable = false\n' \
-  "$PWD" > softhsm2.conf
+conf "$PWD"
 export SOFTHSM2_CONF=$PWD/softhsm2.conf
 
 cat > cert.cnf <<'CNF'
@@ -41,7 +53,7 @@ CNF
 cert() {
   local name=$1 key=$2 ext=$3
   shift 3
-  openssl req -x509 -new -key "$key" -subj "/CN=$name/O=sealdesk test" -days 30 \
+  openssl req -x509 -new -key "$key" -subj "/CN=$name/O=sealdesk test" -days 3650 \
     -config cert.cnf -extensions "$ext" "$@" -outform DER -out "$name.der"
 }
 rsa() { openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$1.pem" 2>/dev/null; }
@@ -81,3 +93,22 @@ put alpha 1234 cert    p256.der      06 p256
 put alpha 1234 privkey p256.key.der  06 p256
 put beta  4321 cert    beta.der      01 beta
 put beta  4321 privkey beta.key.der  01 beta
+)
+
+if [ -z "$cache" ]; then
+  build "$dir"
+  exit 0
+fi
+cache=$cache-$(sha1sum "$0" | cut -c1-12)
+mkdir -p "$cache"
+exec 9>"$cache.lock"
+flock 9
+if [ ! -f "$cache/ready" ]; then
+  rm -rf "${cache:?}"/*
+  build "$cache"
+  touch "$cache/ready"
+fi
+flock -u 9
+cp -a "$cache/." "$dir/"
+rm -f "$dir/ready"
+conf "$dir"

@@ -1,6 +1,7 @@
-// The PKCS#11 adapter against SoftHSM2. Every test builds its own tokens in
-// its temporary home (make_tokens.sh: certificates made by the openssl CLI,
-// imported with pkcs11-tool) and checks every signature with the openssl CLI.
+// The PKCS#11 adapter against SoftHSM2. Every test gets its own copy of the
+// tokens in its temporary home (make_tokens.sh: certificates made by the
+// openssl CLI, imported with pkcs11-tool, built once per test run) and checks
+// every signature with the openssl CLI.
 #include "sealdesk_test.h"
 
 #include "tcore/tcore_errors.h"
@@ -39,6 +40,7 @@ std::string allLog() {
 const std::string kShimNoSign = P11_SHIM_NOSIGN;
 const std::string kShimNoLogin = P11_SHIM_NOLOGIN;
 const std::string kShimBadInit = P11_SHIM_BADINIT;
+const std::string kShimLiar = P11_SHIM_LIAR;
 
 // Direct access to the SoftHSM2 module from the test, sharing the instance
 // the adapter loads (same file, same process): used to set up states the
@@ -114,7 +116,8 @@ protected:
         dir_ = home() + "/p11";
         std::filesystem::create_directories(dir_);
         std::string out;
-        int st = run("'" P11_MAKE_TOKENS "' '" + dir_ + "' '" SOFTHSM2_MODULE "' 2>&1", &out);
+        std::string cache = (sealdesk_test::tmpRoot() / "p11-tokens").string();
+        int st = run("'" P11_MAKE_TOKENS "' '" + dir_ + "' '" SOFTHSM2_MODULE "' '" + cache + "' 2>&1", &out);
         ASSERT_EQ(st, 0) << out;
         setenv("SOFTHSM2_CONF", (dir_ + "/softhsm2.conf").c_str(), 1);
         g_log.clear();
@@ -480,6 +483,38 @@ TEST_F(Pkcs11Test, DriverWithoutCSignLoadsButCannotSign) {
     std::string sig;
     EXPECT_EQ(signWith(k, "data", 0, 103, &sig), TUTIL_P11_ERR_NO_SIGN);
     EXPECT_TRUE(logged("[PKCS11] sign functions not supported"));
+}
+
+// A driver's answers are never trusted to fit: the sanitizer build turns
+// any read past a buffer here into a failure.
+TEST_F(Pkcs11Test, DriverAnswersAreBoundsChecked) {
+    int id = tutil_pkcs11_load(kShimLiar.c_str());
+    ASSERT_GE(id, TUTIL_P11_FIRST_ID) << allLog();
+    const struct {
+        const char *lie;
+        size_t listed;
+    } cases[] = {
+        {"", 5},
+        {"slot-count", 5},        // only the slots actually written are walked
+        {"value-huge", 0},        // certificates skipped, nothing allocated
+        {"value-unavailable", 0},
+        {"value-grows", 0},       // a length beyond the room is not believed
+    };
+    for (const auto &c : cases) {
+        setenv("P11_SHIM_LIE", c.lie, 1);
+        g_log.clear();
+        EXPECT_EQ(find(id, 0).size(), c.listed) << c.lie << "\n" << allLog();
+        if (c.listed == 0) {
+            EXPECT_TRUE(logged("[PKCS11] certificate object skipped")) << c.lie;
+        }
+    }
+    setenv("P11_SHIM_LIE", "", 1);
+    tutil_pkcs11_key *k = key(id, "sign", "1234");
+    ASSERT_NE(k, nullptr);
+    setenv("P11_SHIM_LIE", "sig-long", 1);
+    std::string sig;
+    EXPECT_EQ(signWith(k, "data", 0, 103, &sig), TUTIL_P11_ERR_SIGN);
+    unsetenv("P11_SHIM_LIE");
 }
 
 TEST_F(Pkcs11Test, SignRefusesBadArguments) {

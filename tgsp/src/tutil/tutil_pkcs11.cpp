@@ -2,6 +2,7 @@
 
 #include "tasn1/tasn1.h"
 #include "tcore/tcore_errors.h"
+#include "tcore/tcore_file.h"
 #include "tcore/tcore_list.h"
 #include "tcore/tcore_log.h"
 #include "tcore/tcore_mem.h"
@@ -13,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <string>
 #include <vector>
 
@@ -63,7 +63,7 @@ constexpr CK_FLAGS kSessionFlags = CKF_SERIAL_SESSION | CKF_RW_SESSION;  // 6
 struct Driver {
     int id = 0;
     std::string path;          // as given to the load, for the same-path check
-    void *module = nullptr;    // dlopen handle
+    void *module = nullptr;    // tcore_loadLibrary handle
     void *fn[F_COUNT] = {};    // resolved functions, null when not exported
 
     template <typename F>
@@ -105,7 +105,7 @@ void freeKey(tutil_pkcs11_key *key) {
 // Resolves the 31 functions. Returns 0, or -160172 for a missing required one.
 int resolveFunctions(Driver &d) {
     for (int i = 0; i < F_COUNT; ++i) {
-        d.fn[i] = dlsym(d.module, kFuncNames[i]);
+        d.fn[i] = tcore_getProcAddress(d.module, kFuncNames[i]);
         if (!d.fn[i] && i < F_REQUIRED) {
             TCORE_LOG("get func (No.%d) addr failed ", i + 1);
             TCORE_LOG("[PKCS11] %s does not export %s", d.path.c_str(), kFuncNames[i]);
@@ -301,22 +301,21 @@ int tutil_pkcs11_load(const char *path) {
 
     Driver d;
     d.path = path;
-    d.module = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    d.module = tcore_loadLibrary(path);
     if (!d.module) {
         TCORE_LOG_SYSERR("LoadLibrary");
-        const char *why = dlerror();
-        TCORE_LOG("[PKCS11] cannot load %s: %s", path, why ? why : "");
+        TCORE_LOG("[PKCS11] %s", tcore_loadLibrary_error());
         return TUTIL_P11_ERR_LOAD;
     }
     int rc = resolveFunctions(d);
     if (rc < 0) {
-        dlclose(d.module);
+        tcore_freeLibrary(d.module);
         return rc;
     }
     CK_RV rv = d.call<CK_C_Initialize>(F_INITIALIZE)(nullptr);
     if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
         TCORE_LOG("[PKCS11] c_initialize failed %8X", hex(rv));
-        dlclose(d.module);
+        tcore_freeLibrary(d.module);
         return TUTIL_P11_ERR_INITIALIZE;
     }
     d.id = g_nextId++;
@@ -398,7 +397,7 @@ void tutil_pkcs11_release(tutil_pkcs11_key *key) {
 void tutil_pkcs11_unloadAll(void) {
     for (Driver &d : drivers()) {
         d.call<CK_C_Finalize>(F_FINALIZE)(nullptr);
-        dlclose(d.module);
+        tcore_freeLibrary(d.module);
     }
     drivers().clear();
     drivers().shrink_to_fit();
