@@ -391,6 +391,21 @@ TEST_F(ServerTest, LogGoesWhereSetLogPoints) {
     EXPECT_EQ(sealdesk_test::readFile(logPath).size(), size);
 }
 
+TEST_F(ServerTest, LogFromTheRegistryAtStartUp) {
+    std::filesystem::create_directories(home() + "/logs");
+    namespace reg = plat::reg;
+    ASSERT_EQ(reg::setValue(reg::CurrentUser, "SOFTWARE\\TARN_II\\Log",
+                            reg::Value::text("SignLogPath", home() + "/logs/")), 0);
+    start();
+    EXPECT_EQ(curlPost(port_, "method=Tii_GetVersion&"), kVersionBody);
+    std::string log = sealdesk_test::readFile(home() + "/logs/sealdesk_corvina_server.txt");
+    size_t init = log.find("] InitInstance:sealdesk_corvina,\n");
+    size_t start = log.find("] ----------CreateResponse start-------------\n\n");
+    EXPECT_NE(init, std::string::npos) << log;
+    EXPECT_NE(start, std::string::npos) << log;
+    EXPECT_LT(init, start);
+}
+
 TEST_F(ServerTest, ListensOnLoopbackUnlessConfigured) {
     start();
     EXPECT_EQ(listenAddressHex(port_), "0100007F");
