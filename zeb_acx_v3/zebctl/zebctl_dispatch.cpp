@@ -1,5 +1,6 @@
 #include "zebctl/zebctl_dispatch.h"
 
+#include "tcore/tcore_codepage.h"
 #include "tcore/tcore_kvlist.h"
 #include "zeb_acx_log.h"
 #include "zebctl/zebctl_errors.h"
