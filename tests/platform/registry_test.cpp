@@ -88,7 +88,7 @@ TEST_F(RegistryTest, MissingKeysAndValues) {
     EXPECT_EQ(deleteValue(LocalMachine, "SOFTWARE\\Nothing", "x"), PLAT_REG_NO_KEY);
     std::vector<std::string> keys;
     EXPECT_EQ(listSubkeys(LocalMachine, "SOFTWARE\\Nothing", &keys), PLAT_REG_NO_KEY);
-    const std::string bad[] = {"SOFTWARE\\..\\x", "a/b", "SOFTWARE\\.", std::string("a\0b", 3)};
+    const std::string bad[] = {"SOFTWARE\\..\\x", "a/b", "SOFTWARE\\.", std::string("a\0b", 3), "x\\Values.REG"};
     for (const auto &b : bad) EXPECT_EQ(createKey(LocalMachine, b), PLAT_REG_BAD_ARG) << b;
     EXPECT_FALSE(fs::exists(home() + "/machine/x"));
     EXPECT_EQ(deleteKey(LocalMachine, ""), PLAT_REG_BAD_ARG);
