@@ -1,6 +1,6 @@
 // Cryptoki (PKCS#11 v2.x) types, constants and function types that the
 // PKCS#11 token adapter needs, written from the PKCS#11 v2.40 base
-// specification for Unix-like systems: CK_ULONG is the C `unsigned long`,
+// standard for Unix-like systems: CK_ULONG is the C `unsigned long`,
 // structures use the compiler's natural alignment, functions use the default
 // calling convention. Only what the adapter, its tests and its test shim use
 // is declared; structures the adapter never looks into (slot and token
