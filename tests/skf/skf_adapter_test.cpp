@@ -154,9 +154,14 @@ TEST_F(SkfTest, FaultyDevicesApplicationsAndContainersAreSkipped) {
     // Absent devices are not searched; an empty result is no error.
     tool("absent D1");
     keys = discover(&count);
+    EXPECT_EQ(count, 1);
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_STREQ(keys[0]->conName, "R2");
+    tool("absent D0");
+    tool("absent D2");
+    keys = discover(&count);
     EXPECT_EQ(count, 0);
     EXPECT_TRUE(keys.empty());
-    tool("absent D2");
     tool("present D1");
     keys = discover(&count);
     EXPECT_EQ(count, 1);
