@@ -8,12 +8,13 @@
 #include <vector>
 
 #include <openssl/crypto.h>
-#include <openssl/evp.h>
 
 #include "tcore/tcore_errors.h"
 #include "tcore/tcore_list.h"
 #include "tcore/tcore_log.h"
 #include "tcore/tcore_mem.h"
+#include "topl/topl_alg.h"
+#include "topl/topl_evp_digest.h"
 #include "tutil/tutil_skf_api.h"
 
 namespace {
@@ -64,9 +65,6 @@ enum {
     NAME_LIST_SIZE = 256,   // SKF_EnumApplication / SKF_EnumContainer buffer
     BUF_SIZE = 1024,        // public-key blob, digest and RSA signature buffers
 };
-
-// Digest algorithm ids (the library's algorithm-id table).
-enum { KID_MD5 = 101, KID_SHA1 = 102, KID_SHA256 = 103, KID_SHA512 = 104, KID_SHA384 = 105 };
 
 Driver *findDriver(int id) {
     for (auto &d : g_drivers)
@@ -227,13 +225,9 @@ ULONG verifyPin(Driver *d, tutil_skf_key *key, ULONG *retry) {
     return rv;
 }
 
-const EVP_MD *adapterDigest(int kid) {
-    switch (kid) {
-    case KID_MD5: return EVP_md5();
-    case KID_SHA512: return EVP_sha512();
-    case KID_SHA384: return EVP_sha384();
-    default: return nullptr;
-    }
+// Digests an RSA key's device cannot compute; the adapter computes them.
+bool adapterDigest(int kid) {
+    return kid == TOPL_KID_MD5 || kid == TOPL_KID_SHA512 || kid == TOPL_KID_SHA384;
 }
 
 // The digest to sign for tutil_skf_sign: computed on the device, or for
@@ -241,16 +235,14 @@ const EVP_MD *adapterDigest(int kid) {
 // by the adapter, so that the signature holds the digest the caller named.
 int digestData(Driver *d, tutil_skf_key *key, const unsigned char *data, int len, int kid,
                unsigned char *out, ULONG *outLen) {
-    if (key->conType == TUTIL_SKF_TYPE_RSA) {
-        if (const EVP_MD *md = adapterDigest(kid)) {
-            unsigned int n = 0;
-            if (EVP_Digest(data, static_cast<size_t>(len), out, &n, md, nullptr) != 1) {
-                TCORE_LOG("digest %d of %s failed", kid, key->conName);
-                return TUTIL_SKF_ERR_DIGEST;
-            }
-            *outLen = n;
-            return 0;
+    if (key->conType == TUTIL_SKF_TYPE_RSA && adapterDigest(kid)) {
+        int n = topl_evp_digest_once(kid, data, len, out, BUF_SIZE);
+        if (n < 0) {
+            TCORE_LOG("topl_evp_digest_once %d of %s failed %d", kid, key->conName, n);
+            return n;
         }
+        *outLen = static_cast<ULONG>(n);
+        return 0;
     }
     ULONG alg = SGD_SHA1;
     unsigned char pub[BUF_SIZE] = {0};
@@ -268,7 +260,7 @@ int digestData(Driver *d, tutil_skf_key *key, const unsigned char *data, int len
         pubKey = reinterpret_cast<ECCPUBLICKEYBLOB *>(pub);
         id = const_cast<unsigned char *>(kSm2DefaultId);
         idLen = kSm2DefaultIdLen;
-    } else if (kid == KID_SHA256) {
+    } else if (kid == TOPL_KID_SHA256) {
         alg = SGD_SHA256;
     }
     HANDLE hHash = nullptr;

@@ -27,7 +27,7 @@ struct tcore_list;
 #define TUTIL_SKF_ERR_OPEN_APP      (-160145)  // SKF_OpenApplication failed
 #define TUTIL_SKF_ERR_OPEN_CON      (-160146)  // SKF_OpenContainer failed
 #define TUTIL_SKF_ERR_DIGEST_INIT   (-160147)  // SKF_DigestInit failed
-#define TUTIL_SKF_ERR_DIGEST        (-160148)  // SKF_Digest (or the adapter's own digest) failed
+#define TUTIL_SKF_ERR_DIGEST        (-160148)  // SKF_Digest failed
 #define TUTIL_SKF_ERR_EXPORT_PUB    (-160149)  // SKF_ExportPublicKey failed
 #define TUTIL_SKF_ERR_SIGN          (-160150)  // SKF_RSASignData or SKF_ECCSignData failed
 #define TUTIL_SKF_ERR_PIN           (-160151)  // wrong PIN
@@ -96,7 +96,8 @@ int tutil_skf_close(tutil_skf_key *key);
 // `sig` needs room for 1024 octets (RSA) or 72 (SM2). Returns the signature
 // length; -10002 for a missing argument or len <= 0, -10003 for an RSA
 // signature above 1024 octets, the codes of tutil_skf_open, -160151 /
-// -160153 for a rejected PIN, -160147, -160148, -160149, -160150, -160157.
+// -160153 for a rejected PIN, -160147, -160148, -160149, -160150, -160157,
+// or the code of topl_evp_digest_once for a digest of the adapter's own.
 // On failure the key is closed; on success it stays open with its PIN
 // verified.
 int tutil_skf_sign(tutil_skf_key *key, const unsigned char *data, int len, int kid,
