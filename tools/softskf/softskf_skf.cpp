@@ -134,15 +134,13 @@ bool below(const Obj *o, const Obj *top) {
     return false;
 }
 
-// Removes `top` and everything opened through it.
+// Removes `top` and everything opened through it. The victims are all
+// found before any is freed: finding one walks parent pointers.
 void closeTree(const Obj *top) {
-    for (auto it = g_objs.begin(); it != g_objs.end();) {
-        if (it->second.get() != top && below(it->second.get(), top))
-            it = g_objs.erase(it);
-        else
-            ++it;
-    }
-    g_objs.erase(top);
+    std::vector<const void *> victims;
+    for (const auto &[h, obj] : g_objs)
+        if (below(obj.get(), top)) victims.push_back(h);
+    for (const void *h : victims) g_objs.erase(h);
 }
 
 const Obj *rootOf(const Obj *o) {
