@@ -331,6 +331,10 @@ TEST_F(ServerTest, StalledClientsAreClosedAndOthersServed) {
 TEST_F(ServerTest, BadInputIsAnsweredOrClosedAndServingGoesOn) {
     start();
     std::string hugeName(1 << 20, 'N');
+    std::string manyFields = "method=Tii_GetVersion&";
+    for (int i = 0; i < 300000; i++) manyFields += "f" + std::to_string(i) + "=&";
+    std::string emptyNames = "method=Tii_GetVersion&";
+    for (int i = 0; i < 300000; i++) emptyNames += "=x&";
     struct Case {
         const char *what;
         std::string request;
@@ -349,6 +353,8 @@ TEST_F(ServerTest, BadInputIsAnsweredOrClosedAndServingGoesOn) {
         {"body without =", post("abcdef&"), R"({"err":"-2036"})"},
         {"body without &", post("method=Tii_GetVersion"), R"({"err":"-2036"})"},
         {"1 MiB field name", post(hugeName + "=x&method=Tii_GetVersion&"), kVersionBody},
+        {"300000 fields", post(manyFields), kVersionBody},
+        {"300000 empty names", post(emptyNames), kVersionBody},
         {"chunked, bad size line",
          "POST / HTTP/1.1\r\nContent-Length: 60\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(40, 'z') + "\r\n",
          ""},
