@@ -15,11 +15,14 @@ struct tcore_datanode;
 struct tcore_list;
 
 // Bounds of one request, the same for every transport: a connection whose
-// request grows beyond TII_REQUEST_MAX_BYTES, or that makes no progress for
-// TII_REQUEST_IDLE_MS, is closed without an answer. Files travel as paths
-// and data as base64, so any legitimate request fits easily.
+// request grows beyond TII_REQUEST_MAX_BYTES, that makes no progress for
+// TII_REQUEST_IDLE_MS, or whose request is not whole after
+// TII_REQUEST_TOTAL_MS (a client trickling bytes), is closed without an
+// answer. Files travel as paths and data as base64, so any legitimate
+// request fits easily.
 #define TII_REQUEST_MAX_BYTES (4 * 1024 * 1024)
 #define TII_REQUEST_IDLE_MS 5000
+#define TII_REQUEST_TOTAL_MS 30000
 // At most this many fields are taken from one request; later pairs are
 // ignored. Real calls carry a handful; the bound keeps the duplicate check
 // of the field list from turning a large request into minutes of work.
