@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <sstream>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -81,6 +82,7 @@ public:
         unlink(err_.c_str());
         pid_ = fork();
         if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test
             int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(o, 1);
