@@ -233,7 +233,7 @@ int TiiServeConnection(int sd, TiiServerBuffers *b) {
     if (tnet_sock_setNonBlocking(sd) == 0 && readRequest(sd, b->recvNode) == TII_REQ_COMPLETE &&
         tcore_datanode_length(b->recvNode) > 0 &&
         ParseReqContent_Ex(b->recvNode, b->fields) >= 0) {
-        TiiBuildAnswerBody(b->jsondata, b->fields);
+        TiiBuildAnswerBody(b->jsondata, b->fields, 0);
         zeb_acx_log_info("recvData:%s", requestText(b->recvNode).c_str());
         if (TiiBuildHttpAnswer(b->head, b->jsondata, 0, &sendBuf, &sendLen) == 0 &&
             tnet_sockserver_sendAll(sd, sendBuf, sendLen) == sendLen) {
