@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <sstream>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -59,6 +60,8 @@ int freePort() {
 struct PortHolder {
     explicit PortHolder(int port, in_addr_t addr = htonl(INADDR_LOOPBACK)) {
         fd = socket(AF_INET, SOCK_STREAM, 0);
+        int on = 1;  // lingering TIME_WAIT connections of earlier runs do not count
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = addr;
@@ -79,6 +82,7 @@ public:
         unlink(err_.c_str());
         pid_ = fork();
         if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test
             int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(o, 1);
@@ -113,6 +117,9 @@ public:
             }
             if (Clock::now() >= end) return false;
         }
+    }
+    void terminate() {
+        if (pid_ > 0) kill(pid_, SIGTERM);
     }
     void stop() {
         if (pid_ <= 0) return;
@@ -326,6 +333,10 @@ TEST_F(ServerTest, StalledClientsAreClosedAndOthersServed) {
 TEST_F(ServerTest, BadInputIsAnsweredOrClosedAndServingGoesOn) {
     start();
     std::string hugeName(1 << 20, 'N');
+    std::string manyFields = "method=Tii_GetVersion&";
+    for (int i = 0; i < 300000; i++) manyFields += "f" + std::to_string(i) + "=&";
+    std::string emptyNames = "method=Tii_GetVersion&";
+    for (int i = 0; i < 300000; i++) emptyNames += "=x&";
     struct Case {
         const char *what;
         std::string request;
@@ -344,6 +355,8 @@ TEST_F(ServerTest, BadInputIsAnsweredOrClosedAndServingGoesOn) {
         {"body without =", post("abcdef&"), R"({"err":"-2036"})"},
         {"body without &", post("method=Tii_GetVersion"), R"({"err":"-2036"})"},
         {"1 MiB field name", post(hugeName + "=x&method=Tii_GetVersion&"), kVersionBody},
+        {"300000 fields", post(manyFields), kVersionBody},
+        {"300000 empty names", post(emptyNames), kVersionBody},
         {"chunked, bad size line",
          "POST / HTTP/1.1\r\nContent-Length: 60\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(40, 'z') + "\r\n",
          ""},
@@ -444,6 +457,21 @@ TEST_F(ServerTest, StartupFailuresAndOptions) {
     EXPECT_EQ(sealdesk_test::run(bin + " --port abc 2>/dev/null", &out), 2);
     EXPECT_EQ(sealdesk_test::run(bin + " --port 70000 2>/dev/null", &out), 2);
     EXPECT_EQ(sealdesk_test::run(bin + " --bogus 2>/dev/null", &out), 2);
+}
+
+TEST_F(ServerTest, TermStopsItInOrder) {
+    start();
+    int idle = connectTo(port_);  // a connection in hand is finished first
+    ASSERT_GE(idle, 0);
+    std::this_thread::sleep_for(100ms);
+    server_->terminate();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(server_->exited(0ms));
+    sendAll(idle, post("method=Tii_GetVersion&"));
+    EXPECT_EQ(readToEnd(idle), kVersionAnswer);
+    close(idle);
+    ASSERT_TRUE(server_->exited(3000ms));
+    EXPECT_TRUE(WIFEXITED(server_->status()) && WEXITSTATUS(server_->status()) == 0);
 }
 
 TEST_F(ServerTest, FallsBackTo8001When8000IsTaken) {

@@ -51,7 +51,7 @@ protected:
         tcore_datanode_append(req, request.data(), static_cast<int>(request.size()));
         EXPECT_EQ(ParseReqContent_Ex(req, fields_), 0);
         tcore_datanode_free(req);
-        lastRc_ = TiiBuildAnswerBody(json_, fields_);
+        lastRc_ = TiiBuildAnswerBody(json_, fields_, logSteps_);
         int len = tcore_datanode_length(json_);
         std::string out(static_cast<size_t>(len), '\0');
         tcore_datanode_copyOut(json_, out.data(), len);
@@ -61,6 +61,7 @@ protected:
     tcore_list *fields_ = tcore_list_new(free);
     tcore_datanode *json_ = tcore_datanode_new();
     int lastRc_ = 0;
+    int logSteps_ = 0;
 };
 
 TEST_F(Dispatch, FixedAnswers) {
@@ -199,6 +200,22 @@ TEST_F(Dispatch, SetLogWritesWhereToldAndUnSetLogStops) {
     EXPECT_NE(log.find("------------Tii_Init end-------------------\n"), std::string::npos);
 }
 
+TEST_F(Dispatch, AnswerStepsAreLoggedOnRequest) {
+    std::string logPath = home() + "/steps.log";
+    call("method=Tii_SetLog&filePath=" + urlB64(logPath) + "&fileSize=1&");
+    logSteps_ = 1;
+    call("method=Tii_Foo&");
+    std::string log = sealdesk_test::readFile(logPath);
+    const char *steps[] = {"] appendString jsondata:1,\n", "] ----------CreateResponse start",
+                           "] CreateResponse:-2036,\n", "] err:0,\n", "] err,\n"};
+    size_t at = 0;
+    for (const char *step : steps) {
+        size_t next = log.find(step, at);
+        ASSERT_NE(next, std::string::npos) << step << "\n" << log;
+        at = next;
+    }
+}
+
 TEST_F(Dispatch, SetLogRefusesBadFields) {
     struct Case {
         std::string fields;
@@ -210,6 +227,7 @@ TEST_F(Dispatch, SetLogRefusesBadFields) {
         {"filePath=" + urlB64("/x") + "&fileSize=&", TII_ERR_ARG},
         {"filePath=***&fileSize=1&", TII_ERR_URLB64_DECODE},
         {"filePath=QUJ&fileSize=1&", TII_ERR_URLB64_DECODE},
+        {"filePath=" + urlB64("/tmp/\xff\xfe.log") + "&fileSize=1&", TII_ERR_TEXT_CONVERT},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(call("method=Tii_SetLog&" + c.fields), "{\"err\":\"" + std::to_string(c.err) + "\"}")

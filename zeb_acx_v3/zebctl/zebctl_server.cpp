@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <string>
 #include <openssl/crypto.h>
@@ -42,6 +43,10 @@ void TiiSetStartupErrorHandler(TiiStartupErrorFn fn) {
     g_startupError = fn ? fn : stderrStartupError;
 }
 
+// Once per process, whoever comes first (the server thread or the server
+// credential check): OpenSSL allocates with malloc/realloc/free already;
+// load every cipher, digest and error string. The SM2 curve set-up of the
+// crypto module belongs here too once that module exists.
 void TiiCryptoStartup(void) {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -119,6 +124,9 @@ int TiiOpenListener(const char **failure, int *boundPort, char *addrText) {
         *failure = "listen fail,Unable to start service";
         return -1;
     }
+    // accept must never block: a client that gives up between poll and
+    // accept would otherwise hold the loop (and the stop flag) hostage.
+    fcntl(sd, F_SETFL, fcntl(sd, F_GETFL) | O_NONBLOCK);
     if (boundPort) *boundPort = port;
     return sd;
 }
@@ -137,6 +145,14 @@ void TiiServerBuffersFree(TiiServerBuffers *b) {
     tcore_datanode_free(b->jsondata);
     tcore_datanode_free(b->head);
     memset(b, 0, sizeof *b);
+}
+
+static int g_idleMs = TII_REQUEST_IDLE_MS;
+static int g_totalMs = TII_REQUEST_TOTAL_MS;
+
+void TiiServerSetRequestTimeouts(int idleMs, int totalMs) {
+    g_idleMs = idleMs > 0 ? idleMs : TII_REQUEST_IDLE_MS;
+    g_totalMs = totalMs > 0 ? totalMs : TII_REQUEST_TOTAL_MS;
 }
 
 namespace {
@@ -169,18 +185,23 @@ int recvBounded(int sd, tcore_datanode *node, int room) {
 }
 
 // Reads until the Content-Length rule decides. Waits for data with poll; a
-// connection that makes no progress for TII_REQUEST_IDLE_MS is refused.
+// connection idle for the idle bound, or not done within the total bound,
+// is refused.
 int readRequest(int sd, tcore_datanode *node) {
     TiiReqProgress progress;
     TiiReqProgressReset(&progress);
-    auto deadline = Clock::now() + std::chrono::milliseconds(TII_REQUEST_IDLE_MS);
+    const auto idle = std::chrono::milliseconds(g_idleMs);
+    const auto giveUp = Clock::now() + std::chrono::milliseconds(g_totalMs);
+    auto deadline = Clock::now() + idle;
     for (;;) {
         int room = TII_REQUEST_MAX_BYTES + 1 - tcore_datanode_length(node);
         int r = recvBounded(sd, node, room);
-        if (r > 0) deadline = Clock::now() + std::chrono::milliseconds(TII_REQUEST_IDLE_MS);
+        if (r > 0) deadline = Clock::now() + idle;
+        if (deadline > giveUp) deadline = giveUp;
         bool failed = r < 0 && r != TNET_ERR_WOULDBLOCK;
         int state = TiiContentLengthRule(&progress, node, failed, r == 0);
         if (state != TII_REQ_INCOMPLETE) return state;
+        if (r == 0) return TII_REQ_REFUSED;  // the peer left before the request was whole
 
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return TII_REQ_REFUSED;
@@ -212,7 +233,7 @@ int TiiServeConnection(int sd, TiiServerBuffers *b) {
     if (tnet_sock_setNonBlocking(sd) == 0 && readRequest(sd, b->recvNode) == TII_REQ_COMPLETE &&
         tcore_datanode_length(b->recvNode) > 0 &&
         ParseReqContent_Ex(b->recvNode, b->fields) >= 0) {
-        TiiBuildAnswerBody(b->jsondata, b->fields);
+        TiiBuildAnswerBody(b->jsondata, b->fields, 0);
         zeb_acx_log_info("recvData:%s", requestText(b->recvNode).c_str());
         if (TiiBuildHttpAnswer(b->head, b->jsondata, 0, &sendBuf, &sendLen) == 0 &&
             tnet_sockserver_sendAll(sd, sendBuf, sendLen) == sendLen) {
