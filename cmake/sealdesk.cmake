@@ -23,6 +23,16 @@ function(sealdesk_add_gtest name)
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${T_TIMEOUT}
-      ENVIRONMENT "SEALDESK_TEST_TMP=${CMAKE_BINARY_DIR}/Testing/tmp;SEALDESK_BIN=${CMAKE_BINARY_DIR}/bin;SEALDESK_SOURCE=${CMAKE_SOURCE_DIR};${T_ENV}")
+    PROPERTIES TIMEOUT ${T_TIMEOUT})
+  # The environment is a list, which the discovery script would split into
+  # separate properties; set it from a ctest include of our own that runs
+  # after the discovered tests are known (their names are in ${name}_TESTS).
+  set(env "SEALDESK_TEST_TMP=${CMAKE_BINARY_DIR}/Testing/tmp" "SEALDESK_BIN=${CMAKE_BINARY_DIR}/bin"
+      "SEALDESK_SOURCE=${CMAKE_SOURCE_DIR}" ${T_ENV})
+  set(envfile ${CMAKE_CURRENT_BINARY_DIR}/${name}_env.cmake)
+  file(WRITE ${envfile}
+    "if(${name}_TESTS)\n"
+    "  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT [==[${env}]==])\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${envfile})
 endfunction()
