@@ -48,6 +48,8 @@ struct CertSpec {
     const char *keyUsage = "digitalSignature";            // null: no extension
     long notBeforeOffset = -3600;                          // seconds from now
     long notAfterOffset = 365L * 24 * 3600;
+    const char *notBefore = nullptr;  // fixed times "YYYYMMDDhhmmssZ" instead of offsets
+    const char *notAfter = nullptr;
 };
 
 // Self-signed certificate (signed with SHA-256; SM2 keys with SM3) as DER.
@@ -59,6 +61,8 @@ inline std::vector<uint8_t> makeCert(EVP_PKEY *key, const CertSpec &spec = CertS
     BN_free(bn);
     X509_gmtime_adj(X509_getm_notBefore(x), spec.notBeforeOffset);
     X509_gmtime_adj(X509_getm_notAfter(x), spec.notAfterOffset);
+    if (spec.notBefore) ASN1_TIME_set_string_X509(X509_getm_notBefore(x), spec.notBefore);
+    if (spec.notAfter) ASN1_TIME_set_string_X509(X509_getm_notAfter(x), spec.notAfter);
     X509_NAME *name = X509_NAME_new();
     for (const auto &e : spec.subject) {
         // loc -1 appends; set -1 joins the previous RDN, 0 starts a new one.
@@ -79,7 +83,9 @@ inline std::vector<uint8_t> makeCert(EVP_PKEY *key, const CertSpec &spec = CertS
         X509_add_ext(x, ext, -1);
         X509_EXTENSION_free(ext);
     }
-    const EVP_MD *md = EVP_PKEY_is_a(key, "SM2") ? EVP_sm3() : EVP_sha256();
+    const EVP_MD *md = EVP_PKEY_is_a(key, "SM2")       ? EVP_sm3()
+                       : EVP_PKEY_is_a(key, "ED25519") ? nullptr
+                                                       : EVP_sha256();
     if (X509_sign(x, key, md) <= 0) {
         X509_free(x);
         throw std::runtime_error("X509_sign failed");
