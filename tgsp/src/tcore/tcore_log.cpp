@@ -61,12 +61,13 @@ static void createEmpty(const char *path, bool truncate) {
     if (fd >= 0) close(fd);
 }
 
-// One backup: name -> name1, then a fresh empty current file.
+// One backup: name -> name1, then a fresh empty current file. When the move
+// fails the current file is kept and grows on, rather than losing its lines.
 static void rotate(const char *name) {
     char backup[TCORE_LOGFILE_NAME_MAX + 2];
     snprintf(backup, sizeof backup, "%s1", name);
     unlink(backup);
-    rename(name, backup);
+    if (rename(name, backup) != 0) return;
     createEmpty(name, true);
 }
 
