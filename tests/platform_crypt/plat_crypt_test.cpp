@@ -151,6 +151,15 @@ TEST_F(PlatCrypt, NamesInX500Form) {
     const uint8_t junk[] = {0x30, 0x05, 0x31};
     std::string s;
     EXPECT_FALSE(cert::nameToString(junk, sizeof junk, &s));
+    // Values that are not strings: "#" and the hex of their encoding.
+    const uint8_t bits[] = {0x30, 0x0D, 0x31, 0x0B, 0x30, 0x09, 0x06, 0x03,
+                            0x55, 0x04, 0x03, 0x03, 0x02, 0x00, 0x05};
+    ASSERT_TRUE(cert::nameToString(bits, sizeof bits, &s));
+    EXPECT_EQ(s, "CN=#03020005");
+    const uint8_t seq[] = {0x30, 0x0E, 0x31, 0x0C, 0x30, 0x0A, 0x06, 0x03,
+                           0x55, 0x04, 0x03, 0x30, 0x03, 0x02, 0x01, 0x05};
+    ASSERT_TRUE(cert::nameToString(seq, sizeof seq, &s));
+    EXPECT_EQ(s, "CN=#3003020105");
 }
 
 TEST_F(PlatCrypt, KeyUsageAndTimeValidity) {
