@@ -227,7 +227,8 @@ bool setProperty(Context *ctx, uint32_t id, const uint8_t *data, size_t len) {
         setLastError(PLAT_ERROR_INVALID_PARAMETER);
         return false;
     }
-    if (ctx->inStore) {
+    // A certificate deleted from its store meanwhile keeps the change in memory.
+    if (ctx->inStore && reg::keyExists(ctx->storeRoot, ctx->storeKey)) {
         errno = 0;
         int rc = data ? reg::setValue(ctx->storeRoot, ctx->storeKey,
                                       reg::Value::binary(propValueName(id),

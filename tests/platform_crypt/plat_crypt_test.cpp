@@ -204,8 +204,10 @@ TEST_F(PlatCrypt, StoresLiveInTheRegistry) {
     cert::Store *store = cert::openSystemStore(cert::CurrentUser, "MY", 0);
     ASSERT_NE(store, nullptr);
     cert::Context *added = nullptr;
-    for (const auto &d : ders)
+    for (const auto &d : ders) {
+        cert::release(added);
         ASSERT_TRUE(cert::addEncoded(store, d.data(), d.size(), cert::ADD_USE_EXISTING, &added));
+    }
     // Already present: use-existing succeeds, add-new refuses.
     EXPECT_TRUE(cert::addEncoded(store, ders[0].data(), ders[0].size(), cert::ADD_USE_EXISTING, nullptr));
     EXPECT_FALSE(cert::addEncoded(store, ders[0].data(), ders[0].size(), cert::ADD_NEW, nullptr));
