@@ -181,7 +181,7 @@ TEST_F(ServeConnection, ClosesWithoutAnswer) {
         std::string request;
     } cases[] = {
         {"not a POST", "GET / HTTP/1.1\r\nContent-Length: 0\r\n\r\n"},
-        {"garbage", std::string("\x01\x02\xff garbage \r\n\r\n\x00", 20)},
+        {"garbage", std::string("\x01\x02\xff garbage \r\n\r\n\x00", 17)},
         {"no blank line", "POST / HTTP/1.1\r\nContent-Length: 3\r\n"},
         {"closed mid-request", post("method=Tii_GetVersion&").substr(0, 60)},
         {"negative length", post("a=b&", "Content-Length: -1")},

@@ -1,15 +1,15 @@
 #include "zebctl/zebctl_server.h"
 
 #include "tcore/tcore_datanode.h"
+#include "tcore/tcore_errors.h"
 #include "tcore/tcore_kvlist.h"
 #include "tcore/tcore_list.h"
 #include "tcore/tcore_mem.h"
+#include "tcore/tcore_wreg.h"
 #include "tnet/tnet_sock.h"
 #include "zeb_acx_log.h"
 #include "zebctl/zebctl_answer.h"
 #include "zebctl/zebctl_request.h"
-
-#include "plat_registry.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -53,19 +54,18 @@ void TiiCryptoStartup(void) {
 int TiiListenAddress(struct in_addr *addr, char *text) {
     std::string chosen = TII_LISTEN_DEFAULT;
     int fromRegistry = 1;
-    plat::reg::Value v;
-    if (plat::reg::getValue(plat::reg::LocalMachine, TII_LISTEN_KEY, TII_LISTEN_VALUE, &v) == 0) {
-        std::string configured = v.asText();
-        struct in_addr probe {};
-        if (inet_pton(AF_INET, configured.c_str(), &probe) == 1) {
-            chosen = configured;
-            fromRegistry = 0;
-        } else {
-            zeb_acx_log_error("ListenAddress \"%s\" is not an IPv4 address, using %s",
-                              configured.c_str(), TII_LISTEN_DEFAULT);
-            fprintf(stderr, "sealdesk_corvina: ListenAddress \"%s\" is not an IPv4 address, using %s\n",
-                    configured.c_str(), TII_LISTEN_DEFAULT);
-        }
+    char value[256] = {};
+    int rc = tcore_wreg_getValue(TII_LISTEN_VALUE, TII_LISTEN_KEY, TCORE_HKEY_LOCAL_MACHINE, value);
+    struct in_addr probe {};
+    if (rc >= 0 && inet_pton(AF_INET, value, &probe) == 1) {
+        chosen = value;
+        fromRegistry = 0;
+    } else if (rc >= 0 || (rc != TCORE_ERR_REG_OPEN && rc != TCORE_ERR_REG_READ)) {
+        // Present but unusable: say so, and stay on the safe side.
+        zeb_acx_log_error("ListenAddress \"%s\" is not an IPv4 address, using %s", value,
+                          TII_LISTEN_DEFAULT);
+        fprintf(stderr, "sealdesk_corvina: ListenAddress \"%s\" is not an IPv4 address, using %s\n",
+                value, TII_LISTEN_DEFAULT);
     }
     if (addr) inet_pton(AF_INET, chosen.c_str(), addr);
     if (text) snprintf(text, 16, "%s", chosen.c_str());
