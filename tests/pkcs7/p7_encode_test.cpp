@@ -356,3 +356,24 @@ TEST_F(P7Encode, Refusals) {
     EXPECT_EQ(topl_p7sign_encode(sig.data(), ns, ed.get(), kContent.data(), nc, 102, &out), -150052);
     EXPECT_EQ(out, nullptr);
 }
+
+// Content beyond 64 KiB needs three length octets in every enclosing TLV.
+TEST_F(P7Encode, LargeContent) {
+    Bytes big(200000);
+    for (size_t i = 0; i < big.size(); i++) big[i] = static_cast<unsigned char>(i * 7 + (i >> 9));
+    const Bytes sig = sign("rsa.key", EVP_sha256(), big);
+    Msg lib = libAttach(103, big, fileText(fixture("rsa.pem")), sig);
+    ASSERT_GT(lib.rc, 200000);
+    EXPECT_EQ(lib.der[1], 0x83);
+    X509Ptr cert(loadCert("rsa.pem"));
+    Msg opl = oplEncode(103, &big, cert.get(), sig);
+    EXPECT_EQ(opl.der, lib.der);
+    Bytes out;
+    EXPECT_EQ(cmsVerify(lib.der, nullptr, &out), 0);
+    EXPECT_EQ(out, big);
+    EXPECT_EQ(topl_p7sign_verify(lib.der.data(), lib.rc, big.data(), static_cast<int>(big.size()), 1), 0);
+    Bytes content(big.size());
+    EXPECT_EQ(topl_p7sign_parseData(lib.der.data(), lib.rc, content.data(), static_cast<int>(content.size())),
+              static_cast<int>(big.size()));
+    EXPECT_EQ(content, big);
+}

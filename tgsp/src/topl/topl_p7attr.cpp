@@ -11,8 +11,8 @@
 #include "tasn1/tasn1.h"
 #include "tcore/tcore_errors.h"
 #include "tcore/tcore_log.h"
-#include "topl/topl_errors.h"
 #include "tcore/tcore_mem.h"
+#include "topl/topl_errors.h"
 
 namespace {
 

@@ -15,9 +15,10 @@
 #include "tasn1/tasn1.h"
 #include "tcore/tcore_errors.h"
 #include "tcore/tcore_log.h"
-#include "topl/topl_errors.h"
 #include "tcore/tcore_mem.h"
 #include "topl/topl_alg.h"
+#include "topl/topl_errors.h"
+#include "topl/topl_sm2.h"
 #include "topl/topl_x509cert.h"
 
 namespace {
