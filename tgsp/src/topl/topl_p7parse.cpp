@@ -19,7 +19,7 @@
 #include "topl/topl_errors.h"
 #include "topl/topl_p7internal.h"
 #include "topl/topl_p7sign.h"
-#include "topl/topl_x509cert.h"
+#include "topl/topl_x509.h"
 
 namespace {
 

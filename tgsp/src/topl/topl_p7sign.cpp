@@ -19,7 +19,7 @@
 #include "topl/topl_alg.h"
 #include "topl/topl_errors.h"
 #include "topl/topl_sm2.h"
-#include "topl/topl_x509cert.h"
+#include "topl/topl_x509.h"
 
 namespace {
 

@@ -11,13 +11,12 @@
 #include "tasn1/tasn1.h"
 #include "tcore/tcore_errors.h"
 #include "tcore/tcore_log.h"
-#include "tcore/tcore_mem.h"
 #include "topl/topl_errors.h"
 #include "topl/topl_evp_digest.h"
 #include "topl/topl_p7attr.h"
 #include "topl/topl_p7internal.h"
 #include "topl/topl_p7sign.h"
-#include "topl/topl_x509cert.h"
+#include "topl/topl_x509.h"
 
 namespace {
 
@@ -106,7 +105,7 @@ int checkMessageDigest(X509 *cert, const topl_p7_info &info, const unsigned char
     if (kid != kKidSm3) return TOPL_ERR_P7_MD_DIFFERS;
 
     // SM2 signers may put SM3(Z || content) into messageDigest.
-    topl_keystore *store = static_cast<topl_keystore *>(tcore_zalloc(sizeof(topl_keystore)));
+    topl_keystore *store = topl_keystore_new();
     X509_up_ref(cert);
     store->pCert = cert;
     int n = topl_sm3WithSm2_digest_once(store, content, ncontent, nullptr, 0, digest, sizeof digest);
