@@ -19,10 +19,7 @@ namespace p7test {
 
 using Bytes = std::vector<unsigned char>;
 
-inline std::string fixture(const std::string &name) {
-    const char *src = getenv("SEALDESK_SOURCE");
-    return std::string(src ? src : ".") + "/tests/pkcs7/fixtures/" + name;
-}
+inline std::string fixture(const std::string &name) { return std::string(P7_FIXTURES) + "/" + name; }
 
 inline std::string fileText(const std::string &path) { return sealdesk_test::readFile(path); }
 
@@ -158,6 +155,7 @@ inline Bytes attribute(const char *o, const Bytes &value) { return seq({oid(o), 
 inline Bytes issuerAndSerial(const Bytes &cert) {
     const unsigned char *p = cert.data();
     X509 *x = d2i_X509(nullptr, &p, static_cast<long>(cert.size()));
+    if (!x) return Bytes();
     Bytes name(i2d_X509_NAME(X509_get_issuer_name(x), nullptr));
     unsigned char *q = name.data();
     i2d_X509_NAME(X509_get_issuer_name(x), &q);
