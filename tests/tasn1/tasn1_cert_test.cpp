@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 
 namespace {
@@ -180,6 +181,45 @@ TEST_F(Tasn1Cert, TruncatedCertificates) {
         int p = tasn1_cert_getPubKeyKid(buf, static_cast<int>(n));
         EXPECT_TRUE(k == TASN1_ERR_CERT || k == 1) << n;
         EXPECT_TRUE(p == TASN1_ERR_CERT || p == 210) << n;
+        free(buf);
+    }
+}
+
+// Walks every constructed element it can reach; every item must lie inside
+// the buffer it was read from.
+void walk(const unsigned char *tlv, int room, int depth, int *visited) {
+    if (depth > 8 || ++*visited > 5000) return;
+    int n = tasn1_sequence_decode_getSize(tlv, room);
+    for (int i = 0; i < n; ++i) {
+        tasn1_item child{};
+        if (tasn1_sequence_decode_getTLV(tlv, room, i, &child) != 0) return;
+        ASSERT_GE(child.bytes, tlv);
+        ASSERT_LE(child.bytes + child.length, tlv + room);
+        if (child.tag == 0x30 || child.tag == 0x31 || child.tag >= 0xA0) walk(child.bytes, child.length, depth + 1, visited);
+    }
+}
+
+// Random corruption of a real certificate: no crash, no read outside the
+// exactly sized copy (the sanitizer build checks), only defined results.
+TEST_F(Tasn1Cert, RandomlyCorruptedCertificates) {
+    const std::string der = pemToDer(keys_->cert("rsa.pem", "-addext keyUsage=digitalSignature"));
+    std::mt19937 rng(42);
+    for (int round = 0; round < 3000; ++round) {
+        std::string m = der;
+        int flips = 1 + static_cast<int>(rng() % 4);
+        for (int f = 0; f < flips; ++f) m[rng() % m.size()] = static_cast<char>(rng());
+        if (round % 3 == 0) m.resize(1 + rng() % m.size());
+        auto *buf = static_cast<char *>(malloc(m.size()));
+        memcpy(buf, m.data(), m.size());
+        int k = tasn1_cert_getKeyUsageKind(buf, static_cast<int>(m.size()));
+        int p = tasn1_cert_getPubKeyKid(buf, static_cast<int>(m.size()));
+        EXPECT_LE(k, 2) << round;
+        EXPECT_TRUE(p < 0 || p == 201 || p == 210) << round;
+        int visited = 0;
+        walk(reinterpret_cast<unsigned char *>(buf), static_cast<int>(m.size()), 0, &visited);
+        unsigned char *out = nullptr;
+        int n = tasn1_cert_toDer(buf, static_cast<int>(m.size()), &out);
+        if (n > 0) free(out);
         free(buf);
     }
 }

@@ -143,6 +143,37 @@ int verifyRawBothOrders(const EC_KEY *key, const unsigned char *dgst, int dgstle
     return rc;
 }
 
+// The final test (e + x1) mod n == r without turning the point into affine
+// coordinates (which costs a field inversion): with the point as Jacobian
+// (X, Y, Z), x1 = X / Z^2, and x1 mod n == v = (r - e) mod n holds exactly
+// when X == x * Z^2 mod p for x = v or x = v + n (x1 < p, and v + n < p
+// may also be a candidate).
+int matchProjective(const EC_GROUP *group, const EC_POINT *point, const BIGNUM *r, const BIGNUM *e, const BIGNUM *n,
+                    BN_CTX *ctx) {
+    BN_CTX_start(ctx);
+    BIGNUM *X = BN_CTX_get(ctx), *Z = BN_CTX_get(ctx), *v = BN_CTX_get(ctx), *w = BN_CTX_get(ctx);
+    int rc = TOPL_ERR_SM2_BN;
+    const BIGNUM *p = EC_GROUP_get0_field(group);
+    if (!w || !p) goto done;
+    if (EC_POINT_get_Jprojective_coordinates_GFp(group, point, X, nullptr, Z, ctx) != 1) {
+        rc = TOPL_ERR_SM2_EC;
+        goto done;
+    }
+    if (BN_mod_sqr(Z, Z, p, ctx) != 1 || BN_mod_sub(v, r, e, n, ctx) != 1) goto done;
+    for (int k = 0; k < 2; ++k) {
+        if (k == 1 && (BN_add(v, v, n) != 1 || BN_cmp(v, p) >= 0)) break;
+        if (BN_mod_mul(w, v, Z, p, ctx) != 1) goto done;
+        if (BN_cmp(w, X) == 0) {
+            rc = 0;
+            goto done;
+        }
+    }
+    rc = TOPL_ERR_SM2_VERIFY;
+done:
+    BN_CTX_end(ctx);
+    return rc;
+}
+
 }  // namespace
 
 const topl_sm2_curve *topl_sm2_getCurve(void) { return &g_curve; }
@@ -226,7 +257,7 @@ int topl_sm2key_setPubKey(const X509 *cert, EC_KEY *key) {
 
 int topl_sm2key_attachCert(const X509 *cert, EVP_PKEY *pkey) {
     EC_KEY *key = ecKeyOf(pkey);
-    if (!key || !cert) return TCORE_ERR_ARG;
+    if (!key) return TCORE_ERR_ARG;
     int rc = topl_sm2key_setPubKey(cert, key);
     if (rc != 0) {
         TCORE_LOG("topl_sm2key_setPubKey error %d", rc);
@@ -402,8 +433,7 @@ int topl_sm2_verify_core(const EC_KEY *key, const unsigned char *dgst, int dgstl
 
     std::unique_ptr<EC_POINT, PointFree> point(EC_POINT_new(group));
     if (!point) return TOPL_ERR_SM2_EC;
-    if (EC_POINT_mul(group, point.get(), s, pub, t, ctx.get()) != 1 ||
-        EC_POINT_get_affine_coordinates(group, point.get(), x1, nullptr, ctx.get()) != 1)
+    if (EC_POINT_mul(group, point.get(), s, pub, t, ctx.get()) != 1 || EC_POINT_is_at_infinity(group, point.get()))
         return TOPL_ERR_SM2_EC;
 
     int bits = BN_num_bits(n);
@@ -411,6 +441,9 @@ int topl_sm2_verify_core(const EC_KEY *key, const unsigned char *dgst, int dgstl
     if (!BN_bin2bn(dgst, dgstlen, e)) return TOPL_ERR_SM2_BN;
     if (dgstlen * 8 > bits && BN_rshift(e, e, 8 - (bits & 7)) != 1) return TOPL_ERR_SM2_BN;
 
+    if (EC_GROUP_get_field_type(group) == NID_X9_62_prime_field) return matchProjective(group, point.get(), r, e, n, ctx.get());
+
+    if (EC_POINT_get_affine_coordinates(group, point.get(), x1, nullptr, ctx.get()) != 1) return TOPL_ERR_SM2_EC;
     if (BN_mod_add(R, e, x1, n, ctx.get()) != 1) return TOPL_ERR_SM2_BN;
     return BN_cmp(R, r) == 0 ? 0 : TOPL_ERR_SM2_VERIFY;
 }
