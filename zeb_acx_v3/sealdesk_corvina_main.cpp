@@ -4,6 +4,7 @@
 #include "zebctl/zebctl_server.h"
 #include "zebctl/zebctl_state.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +36,19 @@ static int parsePort(const char *s) {
         v = v * 10 + (*p - '0');
     }
     return v >= 1 && v <= 65535 ? v : -1;
+}
+
+// Ctrl-C and SIGTERM end the server in order: it finishes the connection
+// in hand, frees its buffers and exits with code 0.
+static void requestStop(int) { g_tiiServerStop.store(1); }
+
+static void installStopHandlers(void) {
+    struct sigaction sa {};
+    sa.sa_handler = requestStop;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: a waiting poll returns at once
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
 }
 
 int main(int argc, char **argv) {
@@ -70,6 +84,8 @@ int main(int argc, char **argv) {
         TiiServerSetPort(port);
     }
 
+    static_assert(std::atomic<int>::is_always_lock_free, "the stop flag is set from a signal handler");
+    installStopHandlers();
     zeb_acx_log_init(nullptr, -1);
     zeb_acx_log_info("InitInstance:%s,", kProgram);
     TiiHttpServerThread(nullptr);

@@ -59,6 +59,8 @@ int freePort() {
 struct PortHolder {
     explicit PortHolder(int port, in_addr_t addr = htonl(INADDR_LOOPBACK)) {
         fd = socket(AF_INET, SOCK_STREAM, 0);
+        int on = 1;  // lingering TIME_WAIT connections of earlier runs do not count
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = addr;
@@ -113,6 +115,9 @@ public:
             }
             if (Clock::now() >= end) return false;
         }
+    }
+    void terminate() {
+        if (pid_ > 0) kill(pid_, SIGTERM);
     }
     void stop() {
         if (pid_ <= 0) return;
@@ -444,6 +449,21 @@ TEST_F(ServerTest, StartupFailuresAndOptions) {
     EXPECT_EQ(sealdesk_test::run(bin + " --port abc 2>/dev/null", &out), 2);
     EXPECT_EQ(sealdesk_test::run(bin + " --port 70000 2>/dev/null", &out), 2);
     EXPECT_EQ(sealdesk_test::run(bin + " --bogus 2>/dev/null", &out), 2);
+}
+
+TEST_F(ServerTest, TermStopsItInOrder) {
+    start();
+    int idle = connectTo(port_);  // a connection in hand is finished first
+    ASSERT_GE(idle, 0);
+    std::this_thread::sleep_for(100ms);
+    server_->terminate();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(server_->exited(0ms));
+    sendAll(idle, post("method=Tii_GetVersion&"));
+    EXPECT_EQ(readToEnd(idle), kVersionAnswer);
+    close(idle);
+    ASSERT_TRUE(server_->exited(3000ms));
+    EXPECT_TRUE(WIFEXITED(server_->status()) && WEXITSTATUS(server_->status()) == 0);
 }
 
 TEST_F(ServerTest, FallsBackTo8001When8000IsTaken) {

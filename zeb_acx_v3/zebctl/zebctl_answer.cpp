@@ -85,7 +85,7 @@ int TiiContentLengthRule(TiiReqProgress *p, tcore_datanode *node, int readFailed
             return TII_REQ_COMPLETE;
         }
     }
-    return peerDone ? TII_REQ_REFUSED : TII_REQ_INCOMPLETE;
+    return TII_REQ_INCOMPLETE;
 }
 
 int TiiBuildAnswerBody(tcore_datanode *jsondata, tcore_list *fields) {

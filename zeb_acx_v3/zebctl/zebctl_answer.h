@@ -28,16 +28,18 @@ enum {
 // Applies the Content-Length rule after a read into `node`.
 //   readFailed  the read failed (nothing more will come)
 //   peerDone    the peer closed the connection (the TLS transport also
-//               passes its "no data yet" result here)
+//               passes its "no data yet" result here): a complete chunked
+//               body then completes the request
 // The request is complete when its Content-Length value is known and either
 // the peer is done and TiiDisposeChunkedData reports a complete chunked
 // body, or at least that many bytes follow the blank line after the
 // Content-Length header. The header is found only spelt exactly
 // "Content-Length: " (one blank after the colon).
-// Refused (no answer): a Content-Length value that is empty, longer than 15
-// characters, not all decimal digits or above TII_REQUEST_MAX_BYTES; a
-// request longer than TII_REQUEST_MAX_BYTES; a read that failed or a peer
-// that closed before the request was complete.
+// Refused (close without an answer): a failed read; a Content-Length value
+// that is empty, longer than 15 characters, not all decimal digits or above
+// TII_REQUEST_MAX_BYTES; a request longer than TII_REQUEST_MAX_BYTES.
+// Anything else is incomplete; a transport whose peer has closed drops an
+// incomplete request itself.
 int TiiContentLengthRule(TiiReqProgress *p, tcore_datanode *node, int readFailed, int peerDone);
 
 // Builds the response body in `jsondata` (which must be empty): "{", the

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <string>
 #include <openssl/crypto.h>
@@ -119,6 +120,9 @@ int TiiOpenListener(const char **failure, int *boundPort, char *addrText) {
         *failure = "listen fail,Unable to start service";
         return -1;
     }
+    // accept must never block: a client that gives up between poll and
+    // accept would otherwise hold the loop (and the stop flag) hostage.
+    fcntl(sd, F_SETFL, fcntl(sd, F_GETFL) | O_NONBLOCK);
     if (boundPort) *boundPort = port;
     return sd;
 }
@@ -181,6 +185,7 @@ int readRequest(int sd, tcore_datanode *node) {
         bool failed = r < 0 && r != TNET_ERR_WOULDBLOCK;
         int state = TiiContentLengthRule(&progress, node, failed, r == 0);
         if (state != TII_REQ_INCOMPLETE) return state;
+        if (r == 0) return TII_REQ_REFUSED;  // the peer left before the request was whole
 
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return TII_REQ_REFUSED;
