@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-static const char kAlphabet[] =
+static constexpr char kAlphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // Decoding table: 0..63 for the alphabet, 64 for "=", 255 for everything else.
