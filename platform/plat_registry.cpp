@@ -160,7 +160,9 @@ bool splitPath(const std::string &path, std::vector<std::string> *names) {
     std::string cur;
     auto flush = [&]() -> bool {
         if (cur.empty()) return true;  // leading, trailing or doubled "\"
-        if (cur == "." || cur == ".." || cur.find('/') != std::string::npos) return false;
+        // "values.reg" would clash with the key's own values file.
+        if (cur == "." || cur == ".." || cur.find('/') != std::string::npos || equalNoCase(cur, kValuesFile))
+            return false;
         // One store for both views: SOFTWARE\Wow6432Node is SOFTWARE.
         if (names->size() == 1 && equalNoCase((*names)[0], "SOFTWARE") && equalNoCase(cur, "Wow6432Node")) {
             cur.clear();
@@ -227,7 +229,10 @@ int resolveOrCreate(Root root, const std::string &path, std::string *dir) {
         std::string entry = findEntry(cur, n, true);
         if (entry.empty()) {
             entry = n;
-            if (mkdir((cur + "/" + entry).c_str(), 0700) != 0 && errno != EEXIST) return PLAT_REG_IO;
+            struct stat st;
+            if (mkdir((cur + "/" + entry).c_str(), 0700) != 0 &&
+                !(errno == EEXIST && stat((cur + "/" + entry).c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+                return PLAT_REG_IO;
         }
         cur += "/" + entry;
     }
@@ -719,7 +724,7 @@ int listSubkeys(Root root, const std::string &path, std::vector<std::string> *ou
     if (!d) return errno == ENOENT ? PLAT_REG_OK : PLAT_REG_IO;  // an untouched root is empty
     while (struct dirent *e = readdir(d)) {
         std::string n = e->d_name;
-        if (n == "." || n == ".." || n[0] == '.') continue;
+        if (n == "." || n == "..") continue;
         struct stat st;
         if (stat((dir + "/" + n).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) out->push_back(n);
     }
@@ -758,8 +763,7 @@ int importFile(const std::string &regFile, std::vector<std::string> *errors) {
     std::vector<LogicalLine> lines = logicalLines(content);
     size_t i = 0;
     while (i < lines.size() && trim(lines[i].text).empty()) ++i;
-    if (i == lines.size() || (trim(lines[i].text) != "Windows Registry Editor Version 5.00" &&
-                              trim(lines[i].text) != "REGEDIT4")) {
+    if (i == lines.size() || trim(lines[i].text) != "Windows Registry Editor Version 5.00") {
         report(i < lines.size() ? lines[i].number : 1, "missing header \"Windows Registry Editor Version 5.00\"");
         return PLAT_REG_BAD_FILE;
     }

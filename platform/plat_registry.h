@@ -12,7 +12,8 @@
 // the root, which always exists. Key and value names compare without regard
 // to (ASCII) letter case and keep the case they were created with; subkeys
 // enumerate in case-insensitive alphabetical order, values in the order they
-// were first written. A name may not contain "/" and may not be "." or "..".
+// were first written. A key name may not contain "/" and may not be ".",
+// ".." or "values.reg".
 // 32-bit and 64-bit views are one store: a "Wow6432Node" key directly under
 // "SOFTWARE" is the "SOFTWARE" key itself.
 // Text values are UTF-8 inside the program; in values.reg, "..." strings are
@@ -94,7 +95,7 @@ int listValues(Root root, const std::string &path, std::vector<Value> *out);
 // Imports a Windows .reg file ("Windows Registry Editor Version 5.00"; sections
 // [HKEY_LOCAL_MACHINE\...] or [HKEY_CURRENT_USER\...], "[-KEY]" deletes a key,
 // "name"=- deletes a value; HKLM / HKCU abbreviations are accepted; UTF-16LE
-// files with a byte-order mark, UTF-8 files and "REGEDIT4" files are read).
+// files with a byte-order mark and UTF-8 files are read).
 // Every section creates its key. Bad lines (and the values of a section
 // that cannot be used) are reported through `errors` as
 // "<file>:<line>: <reason>" and skipped; the rest is imported. Returns the

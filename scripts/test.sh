@@ -17,6 +17,9 @@ done
 
 scripts/setup.sh
 
+# One compile job per core unless the caller says otherwise.
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
+
 cmake -S . -B "$builddir" -G Ninja -DSEALDESK_SANITIZE=$sanitize
 cmake --build "$builddir"
 

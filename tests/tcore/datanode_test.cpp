@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -187,6 +190,44 @@ TEST(DataNode, SpaceChunkGrowsTheChain) {
     EXPECT_EQ(n->next, c);
     EXPECT_EQ(c->free, 8192);
     EXPECT_EQ(tcore_datanode_spaceChunk(nullptr), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The node agrees with a flat string on every positional operation, for
+// contents and appends of every size around the chunk boundaries.
+TEST(DataNode, AgreesWithAFlatString) {
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 40; ++round) {
+        Node n(tcore_datanode_new());
+        std::string flat;
+        int appends = 1 + static_cast<int>(rng() % 6);
+        for (int a = 0; a < appends; ++a) {
+            int len = static_cast<int>(rng() % 9000);
+            std::string part(static_cast<size_t>(len), '\0');
+            for (auto &ch : part) ch = static_cast<char>('a' + rng() % 3);  // small alphabet: many near-matches
+            tcore_datanode_append(n.get(), part.data(), len);
+            flat += part;
+        }
+        ASSERT_EQ(tcore_datanode_length(n.get()), static_cast<int>(flat.size()));
+        for (int probe = 0; probe < 20 && !flat.empty(); ++probe) {
+            int start = static_cast<int>(rng() % flat.size());
+            int plen = 1 + static_cast<int>(rng() % 6);
+            std::string pat(static_cast<size_t>(plen), '\0');
+            for (auto &ch : pat) ch = static_cast<char>('a' + rng() % 3);
+            size_t want = flat.find(pat, static_cast<size_t>(start));
+            EXPECT_EQ(tcore_datanode_find(n.get(), start, pat.data(), plen),
+                      want == std::string::npos ? -1 : static_cast<int>(want));
+            int off = static_cast<int>(rng() % flat.size());
+            EXPECT_EQ(tcore_datanode_byteAt(n.get(), off), static_cast<unsigned char>(flat[off]));
+            char buf[300];
+            int got = tcore_datanode_getSubData(n.get(), off, buf, static_cast<int>(sizeof buf));
+            ASSERT_EQ(got, static_cast<int>(std::min(sizeof buf, flat.size() - off)));
+            EXPECT_EQ(std::string(buf, static_cast<size_t>(got)), flat.substr(off, static_cast<size_t>(got)));
+        }
+    }
 }
 
 }  // namespace

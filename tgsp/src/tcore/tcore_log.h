@@ -80,7 +80,7 @@ tcore_logfile *tcore_logfile_new(const char *name, int maxSizeKb);
 
 // Appends "[pid] [LVL] [YYYY/MM/DD_hh:mm:ss] text\n", creating the file when
 // missing and rotating it to name + "1" first when it is larger than the
-// maximum size. Returns 0 (also when the file cannot be written: logging
+// maximum size (when the file cannot be moved it is kept and grows on). Returns 0 (also when the file cannot be written: logging
 // never fails its caller); -10002 for a null object or a level outside 1-3.
 int tcore_logfile_write(int level, tcore_logfile *log, const char *text);
 
