@@ -210,6 +210,7 @@ TEST_F(Dispatch, SetLogRefusesBadFields) {
         {"filePath=" + urlB64("/x") + "&fileSize=&", TII_ERR_ARG},
         {"filePath=***&fileSize=1&", TII_ERR_URLB64_DECODE},
         {"filePath=QUJ&fileSize=1&", TII_ERR_URLB64_DECODE},
+        {"filePath=" + urlB64("/tmp/\xff\xfe.log") + "&fileSize=1&", TII_ERR_TEXT_CONVERT},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(call("method=Tii_SetLog&" + c.fields), "{\"err\":\"" + std::to_string(c.err) + "\"}")

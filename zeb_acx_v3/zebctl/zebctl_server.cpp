@@ -43,6 +43,10 @@ void TiiSetStartupErrorHandler(TiiStartupErrorFn fn) {
     g_startupError = fn ? fn : stderrStartupError;
 }
 
+// Once per process, whoever comes first (the server thread or the server
+// credential check): OpenSSL allocates with malloc/realloc/free already;
+// load every cipher, digest and error string. The SM2 curve set-up of the
+// crypto module belongs here too once that module exists.
 void TiiCryptoStartup(void) {
     static std::once_flag once;
     std::call_once(once, [] {
