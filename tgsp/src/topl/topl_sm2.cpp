@@ -257,7 +257,7 @@ int topl_sm2key_setPubKey(const X509 *cert, EC_KEY *key) {
 
 int topl_sm2key_attachCert(const X509 *cert, EVP_PKEY *pkey) {
     EC_KEY *key = ecKeyOf(pkey);
-    if (!key || !cert) return TCORE_ERR_ARG;
+    if (!key) return TCORE_ERR_ARG;
     int rc = topl_sm2key_setPubKey(cert, key);
     if (rc != 0) {
         TCORE_LOG("topl_sm2key_setPubKey error %d", rc);
