@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <sstream>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -81,6 +82,7 @@ public:
         unlink(err_.c_str());
         pid_ = fork();
         if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test
             int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(o, 1);
@@ -331,6 +333,10 @@ TEST_F(ServerTest, StalledClientsAreClosedAndOthersServed) {
 TEST_F(ServerTest, BadInputIsAnsweredOrClosedAndServingGoesOn) {
     start();
     std::string hugeName(1 << 20, 'N');
+    std::string manyFields = "method=Tii_GetVersion&";
+    for (int i = 0; i < 300000; i++) manyFields += "f" + std::to_string(i) + "=&";
+    std::string emptyNames = "method=Tii_GetVersion&";
+    for (int i = 0; i < 300000; i++) emptyNames += "=x&";
     struct Case {
         const char *what;
         std::string request;
@@ -349,6 +355,8 @@ TEST_F(ServerTest, BadInputIsAnsweredOrClosedAndServingGoesOn) {
         {"body without =", post("abcdef&"), R"({"err":"-2036"})"},
         {"body without &", post("method=Tii_GetVersion"), R"({"err":"-2036"})"},
         {"1 MiB field name", post(hugeName + "=x&method=Tii_GetVersion&"), kVersionBody},
+        {"300000 fields", post(manyFields), kVersionBody},
+        {"300000 empty names", post(emptyNames), kVersionBody},
         {"chunked, bad size line",
          "POST / HTTP/1.1\r\nContent-Length: 60\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(40, 'z') + "\r\n",
          ""},

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 #include <sys/socket.h>
+#include <chrono>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -193,6 +194,43 @@ TEST_F(ServeConnection, ClosesWithoutAnswer) {
         EXPECT_EQ(answered, 0) << c.what;
         EXPECT_EQ(tcore_datanode_length(buffers_.recvNode), 0) << c.what;
     }
+}
+
+TEST_F(ServeConnection, TimeBoundsCloseSilentAndTricklingClients) {
+    TiiServerSetRequestTimeouts(200, 700);
+    using Clock = std::chrono::steady_clock;
+    std::string req = post("method=Tii_GetVersion&");
+    struct Case {
+        const char *what;
+        int sendEveryMs;  // 0: send nothing
+        int minMs, maxMs;
+    } cases[] = {
+        {"silent", 0, 150, 600},
+        {"trickling", 50, 600, 1500},  // progress every 50 ms, never whole in time
+    };
+    for (const auto &c : cases) {
+        int fds[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        int answered = -1;
+        auto t0 = Clock::now();
+        std::thread server([&] { answered = TiiServeConnection(fds[1], &buffers_); });
+        std::string got;
+        for (size_t i = 0; c.sendEveryMs && i + 1 < req.size(); i++) {
+            if (send(fds[0], &req[i], 1, MSG_NOSIGNAL) != 1) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.sendEveryMs));
+        }
+        char buf[256];
+        ssize_t n;
+        while ((n = read(fds[0], buf, sizeof buf)) > 0) got.append(buf, static_cast<size_t>(n));
+        server.join();
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+        close(fds[0]);
+        EXPECT_EQ(got, "") << c.what;
+        EXPECT_EQ(answered, 0) << c.what;
+        EXPECT_GE(ms, c.minMs) << c.what;
+        EXPECT_LE(ms, c.maxMs) << c.what;
+    }
+    TiiServerSetRequestTimeouts(0, 0);
 }
 
 }  // namespace

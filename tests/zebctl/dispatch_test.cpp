@@ -51,7 +51,7 @@ protected:
         tcore_datanode_append(req, request.data(), static_cast<int>(request.size()));
         EXPECT_EQ(ParseReqContent_Ex(req, fields_), 0);
         tcore_datanode_free(req);
-        lastRc_ = TiiBuildAnswerBody(json_, fields_);
+        lastRc_ = TiiBuildAnswerBody(json_, fields_, logSteps_);
         int len = tcore_datanode_length(json_);
         std::string out(static_cast<size_t>(len), '\0');
         tcore_datanode_copyOut(json_, out.data(), len);
@@ -61,6 +61,7 @@ protected:
     tcore_list *fields_ = tcore_list_new(free);
     tcore_datanode *json_ = tcore_datanode_new();
     int lastRc_ = 0;
+    int logSteps_ = 0;
 };
 
 TEST_F(Dispatch, FixedAnswers) {
@@ -197,6 +198,22 @@ TEST_F(Dispatch, SetLogWritesWhereToldAndUnSetLogStops) {
     log = sealdesk_test::readFile(logPath);
     EXPECT_NE(log.find("------------Tii_Init start-------------------\n"), std::string::npos);
     EXPECT_NE(log.find("------------Tii_Init end-------------------\n"), std::string::npos);
+}
+
+TEST_F(Dispatch, AnswerStepsAreLoggedOnRequest) {
+    std::string logPath = home() + "/steps.log";
+    call("method=Tii_SetLog&filePath=" + urlB64(logPath) + "&fileSize=1&");
+    logSteps_ = 1;
+    call("method=Tii_Foo&");
+    std::string log = sealdesk_test::readFile(logPath);
+    const char *steps[] = {"] appendString jsondata:1,\n", "] ----------CreateResponse start",
+                           "] CreateResponse:-2036,\n", "] err:0,\n", "] err,\n"};
+    size_t at = 0;
+    for (const char *step : steps) {
+        size_t next = log.find(step, at);
+        ASSERT_NE(next, std::string::npos) << step << "\n" << log;
+        at = next;
+    }
 }
 
 TEST_F(Dispatch, SetLogRefusesBadFields) {

@@ -98,6 +98,17 @@ TEST_F(Parser, HugeNamesAndValuesAcrossChunks) {
     EXPECT_STREQ(tcore_kvlist_get(fields_, "method"), "Tii_GetVersion");
 }
 
+TEST_F(Parser, FieldCountIsBounded) {
+    std::string body;
+    for (int i = 0; i < 100000; i++) body += "f" + std::to_string(i) + "=&";
+    body += "method=Tii_GetVersion&";
+    ASSERT_EQ(parse(kHead + body), 0);
+    EXPECT_EQ(tcore_list_count(fields_), TII_REQUEST_MAX_FIELDS);
+    EXPECT_STREQ(tcore_kvlist_get(fields_, "f255"), "");
+    EXPECT_EQ(tcore_kvlist_get(fields_, "f256"), nullptr);
+    EXPECT_EQ(tcore_kvlist_get(fields_, "method"), nullptr);
+}
+
 TEST_F(Parser, BinaryBytesDoNotBreakIt) {
     std::string body("a\0b=1&c=\0\xff&\xfe\xfd=2&", 16);
     EXPECT_EQ(parse(kHead + body), 0);

@@ -5,6 +5,7 @@
 #include "tcore/tcore_kvlist.h"
 #include "tcore/tcore_mem.h"
 #include "tnet/tnet_httpmsg.h"
+#include "zeb_acx_log.h"
 #include "zebctl/zebctl_chunked.h"
 #include "zebctl/zebctl_dispatch.h"
 #include "zebctl/zebctl_request.h"
@@ -88,12 +89,18 @@ int TiiContentLengthRule(TiiReqProgress *p, tcore_datanode *node, int readFailed
     return TII_REQ_INCOMPLETE;
 }
 
-int TiiBuildAnswerBody(tcore_datanode *jsondata, tcore_list *fields) {
-    tcore_datanode_appendString(jsondata, "{");
+int TiiBuildAnswerBody(tcore_datanode *jsondata, tcore_list *fields, int logSteps) {
+    int appended = tcore_datanode_appendString(jsondata, "{");
+    if (logSteps) zeb_acx_log_info("appendString jsondata:%d,", appended);
     int rc = CreateResponse(jsondata, fields);
+    if (logSteps) zeb_acx_log_info("CreateResponse:%d,", rc);
     char err[16];
     snprintf(err, sizeof err, "%d", rc < 0 ? g_tiiState.lastError : 0);
-    TiiAppendItem(jsondata, "err", err);
+    int written = TiiAppendItem(jsondata, "err", err);
+    if (logSteps) {
+        zeb_acx_log_info("err:%d,", written);
+        zeb_acx_log_info("err,");
+    }
     // The comma after the last item becomes the closing brace.
     tcore_datanode_putBrace(jsondata, tcore_datanode_length(jsondata) - 1);
     return rc;

@@ -45,8 +45,11 @@ int TiiContentLengthRule(TiiReqProgress *p, tcore_datanode *node, int readFailed
 // Builds the response body in `jsondata` (which must be empty): "{", the
 // items of CreateResponse, the item "err" (the last error when
 // CreateResponse returned a negative value, else "0"), closing "}".
+// With logSteps (the TLS transport) the steps are logged at information
+// level: "appendString jsondata:%d," (bytes appended), "CreateResponse:%d,",
+// "err:%d," (the item writer's result) and "err,".
 // Returns CreateResponse's result.
-int TiiBuildAnswerBody(tcore_datanode *jsondata, tcore_list *fields);
+int TiiBuildAnswerBody(tcore_datanode *jsondata, tcore_list *fields, int logSteps);
 
 // Serialises the answer: status line and headers (Content-Type,
 // Cache-Control, Connection, Access-Control-Allow-Origin, in a preflight

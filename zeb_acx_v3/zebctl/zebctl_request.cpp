@@ -29,9 +29,14 @@ int ParseReqContent_Ex(tcore_datanode *recvNode, tcore_list *fields) {
         size_t eq = rest.find('=');
         size_t amp = rest.find('&');
         if (eq == std::string_view::npos || amp == std::string_view::npos || amp < eq) return 0;
+        if (tcore_list_count(fields) >= TII_REQUEST_MAX_FIELDS) return 0;
         std::string name(rest.substr(0, eq));
-        std::string value(rest.substr(eq + 1, amp - eq - 1));
-        tcore_kvlist_add(fields, name.c_str(), value.c_str());  // duplicates and empty names drop out
+        // An empty name (also one that starts with a NUL byte) is skipped
+        // here, so a flood of them costs no argument-check log lines.
+        if (name.c_str()[0] != '\0') {
+            std::string value(rest.substr(eq + 1, amp - eq - 1));
+            tcore_kvlist_add(fields, name.c_str(), value.c_str());  // a repeated name drops out
+        }
         rest.remove_prefix(amp + 1);
     }
 }

@@ -15,11 +15,18 @@ struct tcore_datanode;
 struct tcore_list;
 
 // Bounds of one request, the same for every transport: a connection whose
-// request grows beyond TII_REQUEST_MAX_BYTES, or that makes no progress for
-// TII_REQUEST_IDLE_MS, is closed without an answer. Files travel as paths
-// and data as base64, so any legitimate request fits easily.
+// request grows beyond TII_REQUEST_MAX_BYTES, that makes no progress for
+// TII_REQUEST_IDLE_MS, or whose request is not whole after
+// TII_REQUEST_TOTAL_MS (a client trickling bytes), is closed without an
+// answer. Files travel as paths and data as base64, so any legitimate
+// request fits easily.
 #define TII_REQUEST_MAX_BYTES (4 * 1024 * 1024)
 #define TII_REQUEST_IDLE_MS 5000
+#define TII_REQUEST_TOTAL_MS 30000
+// At most this many fields are taken from one request; later pairs are
+// ignored. Real calls carry a handful; the bound keeps the duplicate check
+// of the field list from turning a large request into minutes of work.
+#define TII_REQUEST_MAX_FIELDS 256
 
 // Parses the raw request in `recvNode` (request line, headers, blank line,
 // body) into the field list `fields` (tcore_kvlist records).
@@ -29,8 +36,9 @@ struct tcore_list;
 //         with "POST" (case-sensitive);
 //   -1052 no "\r\n\r\n" at a position greater than 0.
 // Content-Length is not consulted: the body runs to the end of the node.
-// Parsing stops at the first pair lacking "=" or "&" (or with "&" first);
-// a repeated name keeps its first value, an empty name is skipped.
+// Parsing stops at the first pair lacking "=" or "&" (or with "&" first),
+// or once TII_REQUEST_MAX_FIELDS fields are stored; a repeated name keeps
+// its first value, an empty name is skipped.
 int ParseReqContent_Ex(tcore_datanode *recvNode, tcore_list *fields);
 
 // Appends the item "name":"value", to `jsondata`.

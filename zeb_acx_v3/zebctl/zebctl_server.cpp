@@ -149,6 +149,14 @@ void TiiServerBuffersFree(TiiServerBuffers *b) {
     memset(b, 0, sizeof *b);
 }
 
+static int g_idleMs = TII_REQUEST_IDLE_MS;
+static int g_totalMs = TII_REQUEST_TOTAL_MS;
+
+void TiiServerSetRequestTimeouts(int idleMs, int totalMs) {
+    g_idleMs = idleMs > 0 ? idleMs : TII_REQUEST_IDLE_MS;
+    g_totalMs = totalMs > 0 ? totalMs : TII_REQUEST_TOTAL_MS;
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -179,15 +187,19 @@ int recvBounded(int sd, tcore_datanode *node, int room) {
 }
 
 // Reads until the Content-Length rule decides. Waits for data with poll; a
-// connection that makes no progress for TII_REQUEST_IDLE_MS is refused.
+// connection idle for the idle bound, or not done within the total bound,
+// is refused.
 int readRequest(int sd, tcore_datanode *node) {
     TiiReqProgress progress;
     TiiReqProgressReset(&progress);
-    auto deadline = Clock::now() + std::chrono::milliseconds(TII_REQUEST_IDLE_MS);
+    const auto idle = std::chrono::milliseconds(g_idleMs);
+    const auto giveUp = Clock::now() + std::chrono::milliseconds(g_totalMs);
+    auto deadline = Clock::now() + idle;
     for (;;) {
         int room = TII_REQUEST_MAX_BYTES + 1 - tcore_datanode_length(node);
         int r = recvBounded(sd, node, room);
-        if (r > 0) deadline = Clock::now() + std::chrono::milliseconds(TII_REQUEST_IDLE_MS);
+        if (r > 0) deadline = Clock::now() + idle;
+        if (deadline > giveUp) deadline = giveUp;
         bool failed = r < 0 && r != TNET_ERR_WOULDBLOCK;
         int state = TiiContentLengthRule(&progress, node, failed, r == 0);
         if (state != TII_REQ_INCOMPLETE) return state;
@@ -223,7 +235,7 @@ int TiiServeConnection(int sd, TiiServerBuffers *b) {
     if (tnet_sock_setNonBlocking(sd) == 0 && readRequest(sd, b->recvNode) == TII_REQ_COMPLETE &&
         tcore_datanode_length(b->recvNode) > 0 &&
         ParseReqContent_Ex(b->recvNode, b->fields) >= 0) {
-        TiiBuildAnswerBody(b->jsondata, b->fields);
+        TiiBuildAnswerBody(b->jsondata, b->fields, 0);
         zeb_acx_log_info("recvData:%s", requestText(b->recvNode).c_str());
         if (TiiBuildHttpAnswer(b->head, b->jsondata, 0, &sendBuf, &sendLen) == 0 &&
             tnet_sockserver_sendAll(sd, sendBuf, sendLen) == sendLen) {

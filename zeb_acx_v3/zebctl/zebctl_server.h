@@ -46,6 +46,11 @@ void TiiSetStartupErrorHandler(TiiStartupErrorFn fn);
 // message through `failure` and returns -1.
 int TiiOpenListener(const char **failure, int *boundPort, char *addrText);
 
+// Time bounds of reading one request, in milliseconds (defaults
+// TII_REQUEST_IDLE_MS and TII_REQUEST_TOTAL_MS; values <= 0 restore them).
+// For tests that cannot wait that long.
+void TiiServerSetRequestTimeouts(int idleMs, int totalMs);
+
 // Buffers the server thread keeps for its whole life.
 struct TiiServerBuffers {
     tcore_datanode *recvNode;  // the raw request
@@ -56,8 +61,8 @@ struct TiiServerBuffers {
 void TiiServerBuffersInit(TiiServerBuffers *b);
 void TiiServerBuffersFree(TiiServerBuffers *b);
 
-// Serves one accepted connection: reads the request (bounded by
-// TII_REQUEST_MAX_BYTES and TII_REQUEST_IDLE_MS), answers it when it parses,
+// Serves one accepted connection: reads the request (bounded in size and
+// time, see zebctl_request.h), answers it when it parses,
 // closes `sd` and cleans up. Returns 1 when an answer was sent, 0 when the
 // connection was closed without one.
 int TiiServeConnection(int sd, TiiServerBuffers *b);

@@ -6,11 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-TiiApiState g_tiiState = [] {
-    TiiApiState s{};
-    s.hashAlg = TII_ALG_SHA1;
-    return s;
-}();
+// Constant-initialised: usable before any constructor of the program runs.
+TiiApiState g_tiiState = {0, nullptr, TII_ALG_SHA1, nullptr, 0, {}, 0, {}, {}, {}, {}, {},
+                          nullptr, nullptr, nullptr, {}, {}, {}, {}, {}};
 
 TiiCertFreeFn g_tiiCertFree = nullptr;
 
