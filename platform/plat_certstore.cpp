@@ -227,7 +227,8 @@ bool setProperty(Context *ctx, uint32_t id, const uint8_t *data, size_t len) {
         setLastError(PLAT_ERROR_INVALID_PARAMETER);
         return false;
     }
-    if (ctx->inStore) {
+    // A certificate deleted from its store meanwhile keeps the change in memory.
+    if (ctx->inStore && reg::keyExists(ctx->storeRoot, ctx->storeKey)) {
         errno = 0;
         int rc = data ? reg::setValue(ctx->storeRoot, ctx->storeKey,
                                       reg::Value::binary(propValueName(id),
@@ -358,22 +359,34 @@ static bool entryText(const X509_NAME_ENTRY *e, std::string *out) {
         value.assign(reinterpret_cast<char *>(utf8), static_cast<size_t>(n));
         OPENSSL_free(utf8);
     } else {
-        // Not a string: "#" and the hex of the value's encoding.
-        ASN1_TYPE *t = ASN1_TYPE_new();
-        if (!t) return false;
-        ASN1_STRING *copy = ASN1_STRING_dup(val);
-        if (!copy) {
-            ASN1_TYPE_free(t);
-            return false;
+        // Not a string: "#" and the hex of the value's encoding. For SEQUENCE,
+        // SET and non-universal tags the data already is the whole encoding.
+        int type = ASN1_STRING_type(val);
+        const unsigned char *data = ASN1_STRING_get0_data(val);
+        size_t len = static_cast<size_t>(std::max(ASN1_STRING_length(val), 0));
+        std::vector<uint8_t> enc;
+        if (type == V_ASN1_BIT_STRING) {
+            // Kept without its unused-bits octet: let OpenSSL encode it.
+            unsigned char *der = nullptr;
+            int n = i2d_ASN1_BIT_STRING(const_cast<ASN1_STRING *>(val), &der);
+            if (n <= 0) return false;
+            *out = key + "=#" + hexUpper(std::vector<uint8_t>(der, der + n));
+            OPENSSL_free(der);
+            return true;
         }
-        ASN1_TYPE_set(t, ASN1_STRING_type(val), copy);
-        unsigned char *enc = nullptr;
-        int n = i2d_ASN1_TYPE(t, &enc);
-        ASN1_TYPE_free(t);
-        if (n < 0) return false;
-        value = "#" + hexUpper(std::vector<uint8_t>(enc, enc + n));
-        OPENSSL_free(enc);
-        *out = key + "=" + value;
+        if (type != V_ASN1_SEQUENCE && type != V_ASN1_SET && type >= 0 && type < 31) {
+            enc.push_back(static_cast<uint8_t>(type));
+            if (len < 0x80) {
+                enc.push_back(static_cast<uint8_t>(len));
+            } else {
+                std::vector<uint8_t> octets;
+                for (size_t n = len; n; n >>= 8) octets.insert(octets.begin(), static_cast<uint8_t>(n));
+                enc.push_back(static_cast<uint8_t>(0x80 | octets.size()));
+                enc.insert(enc.end(), octets.begin(), octets.end());
+            }
+        }
+        if (data) enc.insert(enc.end(), data, data + len);
+        *out = key + "=#" + hexUpper(enc);
         return true;
     }
     if (needsQuotes(value)) {

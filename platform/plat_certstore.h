@@ -125,7 +125,8 @@ enum Location { CurrentUser, LocalMachine };
 
 enum : unsigned {
     OPEN_EXISTING = 1,  // fail with PLAT_E_NOT_FOUND instead of creating the store
-    OPEN_READONLY = 2,  // refuse changes with PLAT_ERROR_ACCESS_DENIED
+    OPEN_READONLY = 2,  // refuse adding and deleting with PLAT_ERROR_ACCESS_DENIED
+                        // (properties of its contexts are still written through)
 };
 
 // Opens (by default creating) the system store `name`. Null on failure:

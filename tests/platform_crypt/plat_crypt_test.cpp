@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace sealdesk_test;
@@ -151,6 +152,15 @@ TEST_F(PlatCrypt, NamesInX500Form) {
     const uint8_t junk[] = {0x30, 0x05, 0x31};
     std::string s;
     EXPECT_FALSE(cert::nameToString(junk, sizeof junk, &s));
+    // Values that are not strings: "#" and the hex of their encoding.
+    const uint8_t bits[] = {0x30, 0x0D, 0x31, 0x0B, 0x30, 0x09, 0x06, 0x03,
+                            0x55, 0x04, 0x03, 0x03, 0x02, 0x00, 0x05};
+    ASSERT_TRUE(cert::nameToString(bits, sizeof bits, &s));
+    EXPECT_EQ(s, "CN=#03020005");
+    const uint8_t seq[] = {0x30, 0x0E, 0x31, 0x0C, 0x30, 0x0A, 0x06, 0x03,
+                           0x55, 0x04, 0x03, 0x30, 0x03, 0x02, 0x01, 0x05};
+    ASSERT_TRUE(cert::nameToString(seq, sizeof seq, &s));
+    EXPECT_EQ(s, "CN=#3003020105");
 }
 
 TEST_F(PlatCrypt, KeyUsageAndTimeValidity) {
@@ -195,8 +205,10 @@ TEST_F(PlatCrypt, StoresLiveInTheRegistry) {
     cert::Store *store = cert::openSystemStore(cert::CurrentUser, "MY", 0);
     ASSERT_NE(store, nullptr);
     cert::Context *added = nullptr;
-    for (const auto &d : ders)
+    for (const auto &d : ders) {
+        cert::release(added);
         ASSERT_TRUE(cert::addEncoded(store, d.data(), d.size(), cert::ADD_USE_EXISTING, &added));
+    }
     // Already present: use-existing succeeds, add-new refuses.
     EXPECT_TRUE(cert::addEncoded(store, ders[0].data(), ders[0].size(), cert::ADD_USE_EXISTING, nullptr));
     EXPECT_FALSE(cert::addEncoded(store, ders[0].data(), ders[0].size(), cert::ADD_NEW, nullptr));
@@ -240,27 +252,55 @@ TEST_F(PlatCrypt, StoresLiveInTheRegistry) {
     cert::closeStore(store);
 }
 
-TEST_F(PlatCrypt, MachineRootStoreWithoutRightsIsAccessDenied) {
-    if (geteuid() == 0) GTEST_SKIP() << "root ignores file modes";
-    ASSERT_TRUE(plat::makeDirs(plat::machineDir()));
-    ASSERT_EQ(chmod(plat::machineDir().c_str(), 0500), 0);
-    EXPECT_EQ(cert::openSystemStore(cert::LocalMachine, "root", 0), nullptr);
-    EXPECT_EQ(plat::lastError(), plat::PLAT_ERROR_ACCESS_DENIED);
-    chmod(plat::machineDir().c_str(), 0700);
-
-    // Store present but read-only on disk: adding is access denied.
+// Run by a user who may read but not write the machine folder: a new store
+// cannot be made and nothing can be added to an existing one. "" when all
+// of that holds, else what did not.
+static std::string accessDeniedChecks() {
+    std::string fails;
+    cert::Store *created = cert::openSystemStore(cert::LocalMachine, "newstore", 0);
+    if (created || plat::lastError() != plat::PLAT_ERROR_ACCESS_DENIED) fails += "create;";
+    cert::closeStore(created);
     cert::Store *store = cert::openSystemStore(cert::LocalMachine, "root", 0);
-    ASSERT_NE(store, nullptr);
-    std::string dir = plat::reg::keyDir(plat::reg::LocalMachine,
-                                        "SOFTWARE\\Microsoft\\SystemCertificates\\root\\Certificates");
-    ASSERT_FALSE(dir.empty());
-    ASSERT_EQ(chmod(dir.c_str(), 0500), 0);
+    if (!store) return fails + "open;";
     Pkey k = rsaKey();
     std::vector<uint8_t> der = makeCert(k.get());
-    EXPECT_FALSE(cert::addEncoded(store, der.data(), der.size(), cert::ADD_USE_EXISTING, nullptr));
-    EXPECT_EQ(plat::lastError(), plat::PLAT_ERROR_ACCESS_DENIED);
-    chmod(dir.c_str(), 0700);
+    if (cert::addEncoded(store, der.data(), der.size(), cert::ADD_USE_EXISTING, nullptr) ||
+        plat::lastError() != plat::PLAT_ERROR_ACCESS_DENIED)
+        fails += "add;";
     cert::closeStore(store);
+    return fails;
+}
+
+TEST_F(PlatCrypt, MachineStoresWithoutRightsAreAccessDenied) {
+    cert::Store *root = cert::openSystemStore(cert::LocalMachine, "root", 0);
+    ASSERT_NE(root, nullptr);
+    cert::closeStore(root);
+    // Everyone may read and enter, nobody but the owner may write.
+    std::string lockDown = "chmod -R u=rwX,go=rX '" + home() + "'";
+    if (geteuid() != 0) lockDown += " && chmod -R a-w '" + plat::machineDir() + "'";
+    ASSERT_EQ(system(lockDown.c_str()), 0);
+
+    if (geteuid() != 0) {
+        EXPECT_EQ(accessDeniedChecks(), "");
+        ASSERT_EQ(system(("chmod -R u+w '" + plat::machineDir() + "'").c_str()), 0);
+        return;
+    }
+    // As root, run the checks as the unprivileged user "nobody".
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+        if (access(plat::machineDir().c_str(), R_OK | X_OK) != 0) _exit(4);  // home out of reach
+        std::string fails = accessDeniedChecks();
+        if (!fails.empty()) fprintf(stderr, "access checks failed: %s\n", fails.c_str());
+        _exit(fails.empty() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 3 || WEXITSTATUS(status) == 4)
+        GTEST_SKIP() << "cannot act as user nobody on the test folder";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(PlatCrypt, ProvidersEnumerateInNameOrder) {

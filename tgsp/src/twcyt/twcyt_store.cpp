@@ -36,9 +36,8 @@ static void appendCert(tcore_list **list, twcyt_certctx *c) {
 int twcyt_certstore_findBySysStore(const char *strStoreName, int keyAlg, tcore_list **retCerts) {
     TCORE_CHECK_NULL(retCerts);
     TCORE_CHECK_STR(strStoreName);
-    // Searching never creates or changes a store.
-    cert::Store *store = cert::openSystemStore(cert::CurrentUser, strStoreName,
-                                               cert::OPEN_EXISTING | cert::OPEN_READONLY);
+    // Searching never creates a store: a missing one cannot be opened.
+    cert::Store *store = cert::openSystemStore(cert::CurrentUser, strStoreName, cert::OPEN_EXISTING);
     if (!store) {
         TCORE_LOG_SYSERR("CertOpenSystemStore");
         TCORE_LOG("CertOpenSystemStore %s failed", strStoreName);
