@@ -4,9 +4,11 @@
 #include "tcore/tcore_kvlist.h"
 #include "zeb_acx_log.h"
 #include "zebctl/zebctl_errors.h"
+#include "zebctl/zebctl_hash.h"
 #include "zebctl/zebctl_request.h"
 #include "zebctl/zebctl_state.h"
 #include "zebctl/zebctl_urlb64.h"
+#include "zebctl/zebctl_verify.h"
 
 #include <cerrno>
 #include <climits>
@@ -18,22 +20,22 @@
 // in place of the null.
 const TiiMethodRow g_tiiMethods[TII_METHOD_COUNT] = {
     {"Tii_Init", Tii_Init, {}, false},
-    {"Tii_InitEx", nullptr, {}, false},
+    {"Tii_InitEx", Tii_InitEx, {}, false},
     {"Tii_Clean", Tii_Clean, {}, false},
     {"Tii_SelectCertByDn", nullptr, {TII_ITEM_SIGNCERT}, false},
     {"Tii_SelectCertBySn", nullptr, {TII_ITEM_SIGNCERT}, false},
     {"Tii_SelectCertByRdn", nullptr, {TII_ITEM_SIGNCERT}, false},
     {"Tii_SelectCertByCspProvider", nullptr, {TII_ITEM_SIGNCERT}, false},
     {"Tii_SetAlgType", Tii_SetAlgType, {}, false},
-    {"Tii_SetSignHash", nullptr, {}, false},
-    {"Tii_CreatHash", nullptr, {TII_ITEM_HASHDATA}, false},
-    {"Tii_CreatHashEx", nullptr, {TII_ITEM_HASHDATA}, false},
-    {"Tii_CreateHashData", nullptr, {TII_ITEM_HASHDATA}, false},
-    {"Tii_CreateHashDataEx", nullptr, {TII_ITEM_HASHDATA}, false},
+    {"Tii_SetSignHash", Tii_SetSignHash, {}, false},
+    {"Tii_CreatHash", Tii_CreatHash, {TII_ITEM_HASHDATA}, false},
+    {"Tii_CreatHashEx", Tii_CreatHashEx, {TII_ITEM_HASHDATA}, false},
+    {"Tii_CreateHashData", Tii_CreateHashData, {TII_ITEM_HASHDATA}, false},
+    {"Tii_CreateHashDataEx", Tii_CreateHashDataEx, {TII_ITEM_HASHDATA}, false},
     {"Tii_Sign", nullptr, {TII_ITEM_SIGNDATA, TII_ITEM_SIGNCERT}, false},
     {"Tii_P7_Sign", nullptr, {TII_ITEM_SIGNDATA, TII_ITEM_SIGNCERT}, false},
-    {"Tii_Verify", nullptr, {}, true},
-    {"Tii_P7_Verify", nullptr, {}, true},
+    {"Tii_Verify", Tii_Verify, {}, true},
+    {"Tii_P7_Verify", Tii_P7_Verify, {}, true},
     {"Tii_FileSign", nullptr, {TII_ITEM_SIGNDATA, TII_ITEM_SIGNCERT}, false},
     {"Tii_FileHashSign", nullptr, {TII_ITEM_SIGNDATA, TII_ITEM_SIGNCERT}, false},
     {"Tii_FileHashSignEx", nullptr, {TII_ITEM_SIGNDATA, TII_ITEM_SIGNCERT}, false},
@@ -42,17 +44,17 @@ const TiiMethodRow g_tiiMethods[TII_METHOD_COUNT] = {
     {"Tii_P7_FileHashSignEx", nullptr, {TII_ITEM_SIGNDATA, TII_ITEM_SIGNCERT}, false},
     {"Tii_Sign_Hash", nullptr, {TII_ITEM_SIGNDATA, TII_ITEM_SIGNCERT}, false},
     {"Tii_P7_Sign_Hash", nullptr, {TII_ITEM_SIGNDATA, TII_ITEM_SIGNCERT}, false},
-    {"Tii_GetCertSubject", nullptr, {TII_ITEM_CERTDN}, false},
-    {"Tii_GetSerialNumber", nullptr, {TII_ITEM_CERTSN}, false},
-    {"Tii_GetCertSubjectInfo", nullptr, {TII_ITEM_CERTRDN}, false},
-    {"Tii_P7_GetCert", nullptr, {TII_ITEM_CERTDATA}, false},
-    {"Tii_P7_GetOriData", nullptr, {TII_ITEM_P7ORIDATA}, false},
-    {"Tii_P7_GetB64OriData", nullptr, {TII_ITEM_P7B64ORIDATA}, false},
+    {"Tii_GetCertSubject", Tii_GetCertSubject, {TII_ITEM_CERTDN}, false},
+    {"Tii_GetSerialNumber", Tii_GetSerialNumber, {TII_ITEM_CERTSN}, false},
+    {"Tii_GetCertSubjectInfo", Tii_GetCertSubjectInfo, {TII_ITEM_CERTRDN}, false},
+    {"Tii_P7_GetCert", Tii_P7_GetCert, {TII_ITEM_CERTDATA}, false},
+    {"Tii_P7_GetOriData", Tii_P7_GetOriData, {TII_ITEM_P7ORIDATA}, false},
+    {"Tii_P7_GetB64OriData", Tii_P7_GetB64OriData, {TII_ITEM_P7B64ORIDATA}, false},
     {"Tii_GetLastError", Tii_GetLastError, {TII_ITEM_ERRCODE}, false},
     {"Tii_GetCspLastError", Tii_GetCspLastError, {TII_ITEM_CSPERRCODE}, false},
     {"Tii_SetLog", Tii_SetLog, {}, false},
     {"Tii_UnSetLog", Tii_UnSetLog, {}, true},
-    {"Tii_ListCSP", nullptr, {TII_ITEM_CSPLIST}, false},
+    {"Tii_ListCSP", Tii_ListCSP, {TII_ITEM_CSPLIST}, false},
     {"Tii_GetServerValidDate", nullptr, {TII_ITEM_VALIDFROM, TII_ITEM_VALIDTO}, false},
     {"Tii_GetUUID", Tii_GetUUID, {TII_ITEM_UUID}, false},
     {"Tii_GetVersion", Tii_GetVersion, {TII_ITEM_VERSION}, false},

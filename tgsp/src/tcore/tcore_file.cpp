@@ -20,7 +20,10 @@ int tcore_file_load(const char *path, unsigned char **result) {
     *result = nullptr;
     struct stat st;
     if (stat(path, &st) != 0) return -1;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Opening a FIFO or a device could block forever: only regular files,
+    // and never wait in open (the flag does not change reads of a file).
+    if (!S_ISREG(st.st_mode)) return TCORE_ERR_FILE_OPEN;
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return TCORE_ERR_FILE_OPEN;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
