@@ -88,6 +88,18 @@ inline int run(const std::string &cmd, std::string *out = nullptr) {
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
+// True when the openssl command line verifies the signature in file `sig`
+// over file `data` with the public key in PEM file `pubPem` and the digest
+// `digest` ("sha256", "sm3", ...).
+inline bool opensslVerifies(const std::string &digest, const std::string &pubPem,
+                            const std::string &sig, const std::string &data) {
+    std::string out;
+    int rc = run("openssl dgst -" + digest + " -verify '" + pubPem + "' -signature '" + sig + "' '" +
+                     data + "' 2>&1",
+                 &out);
+    return rc == 0 && out.find("Verified OK") != std::string::npos;
+}
+
 // Folder of the built executables (build/bin).
 inline std::string binDir() {
     const char *b = getenv("SEALDESK_BIN");

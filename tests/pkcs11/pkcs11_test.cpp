@@ -182,11 +182,7 @@ protected:
                       const std::string &sig) {
         writeFile(path("data.bin"), data);
         writeFile(path("sig.bin"), sig);
-        std::string out;
-        int st = run("openssl dgst -" + md + " -verify '" + publicKey(cert) + "' -signature '" + path("sig.bin") +
-                         "' '" + path("data.bin") + "' 2>&1",
-                     &out);
-        return st == 0 && out.find("Verified OK") != std::string::npos;
+        return sealdesk_test::opensslVerifies(md, publicKey(cert), path("sig.bin"), path("data.bin"));
     }
 
     // The octets a raw RSA (PKCS#1 v1.5 type 1) signature recovers to.
