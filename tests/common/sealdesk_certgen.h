@@ -107,15 +107,21 @@ inline std::vector<uint8_t> makeCert(EVP_PKEY *key, const CertSpec &spec = CertS
     return out;
 }
 
+// The text written to a memory BIO, which it frees.
+inline std::string takeBioText(BIO *b) {
+    char *data = nullptr;
+    long n = BIO_get_mem_data(b, &data);
+    std::string s(data, n > 0 ? static_cast<size_t>(n) : 0);
+    BIO_free(b);
+    return s;
+}
+
 inline std::string toPem(const std::vector<uint8_t> &der) {
     const unsigned char *p = der.data();
     X509 *x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
     BIO *b = BIO_new(BIO_s_mem());
     PEM_write_bio_X509(b, x);
-    char *data = nullptr;
-    long n = BIO_get_mem_data(b, &data);
-    std::string s(data, static_cast<size_t>(n));
-    BIO_free(b);
+    std::string s = takeBioText(b);
     X509_free(x);
     return s;
 }
@@ -123,21 +129,13 @@ inline std::string toPem(const std::vector<uint8_t> &der) {
 inline std::string keyToPem(EVP_PKEY *k) {
     BIO *b = BIO_new(BIO_s_mem());
     PEM_write_bio_PrivateKey(b, k, nullptr, nullptr, 0, nullptr, nullptr);
-    char *data = nullptr;
-    long n = BIO_get_mem_data(b, &data);
-    std::string s(data, static_cast<size_t>(n));
-    BIO_free(b);
-    return s;
+    return takeBioText(b);
 }
 
 inline std::string publicKeyToPem(EVP_PKEY *k) {
     BIO *b = BIO_new(BIO_s_mem());
     PEM_write_bio_PUBKEY(b, k);
-    char *data = nullptr;
-    long n = BIO_get_mem_data(b, &data);
-    std::string s(data, static_cast<size_t>(n));
-    BIO_free(b);
-    return s;
+    return takeBioText(b);
 }
 
 // SM2 verification (SM3, default user ID) of a DER signature over `data`.
