@@ -172,7 +172,7 @@ protected:
     // Public key of a certificate as PEM file, for the openssl CLI.
     std::string publicKey(const std::string &cert) {
         std::string pub = path(cert + ".pub.pem");
-        EXPECT_EQ(run("openssl x509 -inform DER -in '" + path(cert + ".der") + "' -pubkey -noout > '" + pub + "'"), 0);
+        EXPECT_EQ(sealdesk_test::opensslPublicKeyOf(path(cert + ".der"), pub, true), 0);
         return pub;
     }
 

@@ -311,9 +311,7 @@ TEST_F(SkfTest, RsaSignaturesVerifyWithTheNamedDigest) {
     std::string dir = home();
     writeFile(dir + "/cert.der", bytes(k->cert, k->certLen));
     writeFile(dir + "/msg", kMessage);
-    ASSERT_EQ(run("openssl x509 -inform DER -in " + dir + "/cert.der -pubkey -noout > " + dir +
-                  "/pub.pem"),
-              0);
+    ASSERT_EQ(sealdesk_test::opensslPublicKeyOf(dir + "/cert.der", dir + "/pub.pem", true), 0);
 
     struct Case {
         int kid;
@@ -326,10 +324,7 @@ TEST_F(SkfTest, RsaSignaturesVerifyWithTheNamedDigest) {
         ASSERT_EQ(n, 256) << logText();
         writeFile(dir + "/sig", bytes(sig, n));
         std::string out;
-        EXPECT_EQ(run(std::string("openssl dgst -") + c.md + " -verify " + dir +
-                          "/pub.pem -signature " + dir + "/sig " + dir + "/msg 2>&1",
-                      &out),
-                  0)
+        EXPECT_TRUE(sealdesk_test::opensslVerifies(c.md, dir + "/pub.pem", dir + "/sig", dir + "/msg", &out))
             << out;
     }
 
@@ -342,10 +337,7 @@ TEST_F(SkfTest, RsaSignaturesVerifyWithTheNamedDigest) {
     ASSERT_EQ(n, 256) << logText();
     writeFile(dir + "/sig", bytes(sig, n));
     std::string out;
-    EXPECT_EQ(run("openssl dgst -sha256 -verify " + dir + "/pub.pem -signature " + dir + "/sig " +
-                      dir + "/msg 2>&1",
-                  &out),
-              0)
+    EXPECT_TRUE(sealdesk_test::opensslVerifies("sha256", dir + "/pub.pem", dir + "/sig", dir + "/msg", &out))
         << out;
 }
 
