@@ -447,6 +447,16 @@ int storeValues(const std::string &dir, const std::vector<Line> &lines) {
     return PLAT_REG_OK;
 }
 
+// Finds key `path` (creating it first when `create`) and reads its values.
+// `dir` gets the key's folder, for storeValues. Returns the code of
+// resolve/resolveOrCreate or loadValues.
+int openValues(Root root, const std::string &path, bool create, std::string *dir,
+               std::vector<Line> *lines) {
+    int rc = create ? resolveOrCreate(root, path, dir) : resolve(root, path, dir);
+    if (rc != PLAT_REG_OK) return rc;
+    return loadValues(*dir, lines);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- Value
@@ -659,10 +669,8 @@ int deleteKey(Root root, const std::string &path) {
 
 int getValue(Root root, const std::string &path, const std::string &name, Value *out) {
     std::string dir;
-    int rc = resolve(root, path, &dir);
-    if (rc != PLAT_REG_OK) return rc;
     std::vector<Line> lines;
-    if ((rc = loadValues(dir, &lines)) != PLAT_REG_OK) return rc;
+    if (int rc = openValues(root, path, false, &dir, &lines); rc != PLAT_REG_OK) return rc;
     for (auto &l : lines) {
         if (l.parsed && equalNoCase(l.value.name, name)) {
             if (out) *out = l.value;
@@ -674,10 +682,8 @@ int getValue(Root root, const std::string &path, const std::string &name, Value 
 
 int setValue(Root root, const std::string &path, const Value &value) {
     std::string dir;
-    int rc = resolveOrCreate(root, path, &dir);
-    if (rc != PLAT_REG_OK) return rc;
     std::vector<Line> lines;
-    if ((rc = loadValues(dir, &lines)) != PLAT_REG_OK) return rc;
+    if (int rc = openValues(root, path, true, &dir, &lines); rc != PLAT_REG_OK) return rc;
     bool replaced = false;
     for (auto it = lines.begin(); it != lines.end();) {
         if (it->parsed && equalNoCase(it->value.name, value.name)) {
@@ -703,10 +709,8 @@ int setValue(Root root, const std::string &path, const Value &value) {
 
 int deleteValue(Root root, const std::string &path, const std::string &name) {
     std::string dir;
-    int rc = resolve(root, path, &dir);
-    if (rc != PLAT_REG_OK) return rc;
     std::vector<Line> lines;
-    if ((rc = loadValues(dir, &lines)) != PLAT_REG_OK) return rc;
+    if (int rc = openValues(root, path, false, &dir, &lines); rc != PLAT_REG_OK) return rc;
     size_t before = lines.size();
     lines.erase(std::remove_if(lines.begin(), lines.end(),
                                [&](const Line &l) { return l.parsed && equalNoCase(l.value.name, name); }),
@@ -736,10 +740,8 @@ int listSubkeys(Root root, const std::string &path, std::vector<std::string> *ou
 int listValues(Root root, const std::string &path, std::vector<Value> *out) {
     out->clear();
     std::string dir;
-    int rc = resolve(root, path, &dir);
-    if (rc != PLAT_REG_OK) return rc;
     std::vector<Line> lines;
-    if ((rc = loadValues(dir, &lines)) != PLAT_REG_OK) return rc;
+    if (int rc = openValues(root, path, false, &dir, &lines); rc != PLAT_REG_OK) return rc;
     for (auto &l : lines) {
         if (!l.parsed) continue;
         bool dup = std::any_of(out->begin(), out->end(),

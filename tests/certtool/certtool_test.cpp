@@ -1,5 +1,6 @@
 // sealdesk_cert against files made by the openssl command line.
 #include "plat_registry.h"
+#include "sealdesk_certgen.h"
 #include "sealdesk_test.h"
 #include "tcore/tcore_base64.h"
 #include "tcore/tcore_list.h"
@@ -130,28 +131,9 @@ TEST_F(CertTool, Sm2Pkcs12FromStdinSignsWithTheStandardRule) {
     std::vector<unsigned char> rs = signWithMy(data, 110, &alg);
     ASSERT_EQ(alg, 210);
     ASSERT_EQ(rs.size(), 64u);
-    FILE *f = fopen(path("s.pem").c_str(), "r");
-    ASSERT_NE(f, nullptr);
-    EVP_PKEY *key = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
-    fclose(f);
+    Pkey key = readPrivateKey(path("s.pem"));
     ASSERT_NE(key, nullptr);
-    ECDSA_SIG *es = ECDSA_SIG_new();
-    ECDSA_SIG_set0(es, BN_bin2bn(rs.data(), 32, nullptr), BN_bin2bn(rs.data() + 32, 32, nullptr));
-    unsigned char *der = nullptr;
-    int len = i2d_ECDSA_SIG(es, &der);
-    ECDSA_SIG_free(es);
-    EVP_MD_CTX *md = EVP_MD_CTX_new();
-    EVP_PKEY_CTX *pctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
-    EVP_PKEY_CTX_set1_id(pctx, "1234567812345678", 16);
-    EVP_MD_CTX_set_pkey_ctx(md, pctx);
-    EXPECT_EQ(EVP_DigestVerifyInit(md, nullptr, EVP_sm3(), nullptr, key), 1);
-    EXPECT_EQ(EVP_DigestVerify(md, der, static_cast<size_t>(len),
-                               reinterpret_cast<const unsigned char *>(data.data()), data.size()),
-              1);
-    EVP_MD_CTX_free(md);
-    EVP_PKEY_CTX_free(pctx);
-    EVP_PKEY_free(key);
-    OPENSSL_free(der);
+    EXPECT_TRUE(sm2Verifies(key.get(), data, rs));
 
     // The same certificate is found in the provider's containers too.
     List found;

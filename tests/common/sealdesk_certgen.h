@@ -2,6 +2,7 @@
 // self-signed certificates with chosen subject, serial and key usage.
 #pragma once
 #include <openssl/bn.h>
+#include <openssl/ecdsa.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -23,6 +24,14 @@ using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
 inline Pkey rsaKey(int bits = 2048) {
     return Pkey(EVP_RSA_gen(static_cast<unsigned>(bits)));
+}
+
+// Private key from a PEM file; null when it cannot be read.
+inline Pkey readPrivateKey(const std::string &pemPath) {
+    BIO *b = BIO_new_file(pemPath.c_str(), "r");
+    EVP_PKEY *k = b ? PEM_read_bio_PrivateKey(b, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(b);
+    return Pkey(k);
 }
 
 // SM2 key (curve SM2) or an EC key on another named curve ("P-256").
@@ -98,15 +107,21 @@ inline std::vector<uint8_t> makeCert(EVP_PKEY *key, const CertSpec &spec = CertS
     return out;
 }
 
+// The text written to a memory BIO, which it frees.
+inline std::string takeBioText(BIO *b) {
+    char *data = nullptr;
+    long n = BIO_get_mem_data(b, &data);
+    std::string s(data, n > 0 ? static_cast<size_t>(n) : 0);
+    BIO_free(b);
+    return s;
+}
+
 inline std::string toPem(const std::vector<uint8_t> &der) {
     const unsigned char *p = der.data();
     X509 *x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
     BIO *b = BIO_new(BIO_s_mem());
     PEM_write_bio_X509(b, x);
-    char *data = nullptr;
-    long n = BIO_get_mem_data(b, &data);
-    std::string s(data, static_cast<size_t>(n));
-    BIO_free(b);
+    std::string s = takeBioText(b);
     X509_free(x);
     return s;
 }
@@ -114,11 +129,41 @@ inline std::string toPem(const std::vector<uint8_t> &der) {
 inline std::string keyToPem(EVP_PKEY *k) {
     BIO *b = BIO_new(BIO_s_mem());
     PEM_write_bio_PrivateKey(b, k, nullptr, nullptr, 0, nullptr, nullptr);
-    char *data = nullptr;
-    long n = BIO_get_mem_data(b, &data);
-    std::string s(data, static_cast<size_t>(n));
-    BIO_free(b);
-    return s;
+    return takeBioText(b);
+}
+
+inline std::string publicKeyToPem(EVP_PKEY *k) {
+    BIO *b = BIO_new(BIO_s_mem());
+    PEM_write_bio_PUBKEY(b, k);
+    return takeBioText(b);
+}
+
+// SM2 verification (SM3, default user ID) of a DER signature over `data`.
+inline bool sm2VerifiesDer(EVP_PKEY *key, const unsigned char *data, size_t dataLen,
+                           const unsigned char *der, size_t derLen) {
+    EVP_MD_CTX *md = EVP_MD_CTX_new();
+    EVP_PKEY_CTX *pctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
+    bool ok = md && pctx && EVP_PKEY_CTX_set1_id(pctx, "1234567812345678", 16) == 1;
+    if (ok) EVP_MD_CTX_set_pkey_ctx(md, pctx);
+    ok = ok && EVP_DigestVerifyInit(md, nullptr, EVP_sm3(), nullptr, key) == 1 &&
+         EVP_DigestVerify(md, der, derLen, data, dataLen) == 1;
+    EVP_MD_CTX_free(md);
+    EVP_PKEY_CTX_free(pctx);
+    return ok;
+}
+
+// The same for a big-endian r || s (64 octets) over `data`.
+inline bool sm2Verifies(EVP_PKEY *key, const std::string &data, const std::vector<uint8_t> &rs) {
+    if (rs.size() != 64) return false;
+    ECDSA_SIG *es = ECDSA_SIG_new();
+    ECDSA_SIG_set0(es, BN_bin2bn(rs.data(), 32, nullptr), BN_bin2bn(rs.data() + 32, 32, nullptr));
+    unsigned char *der = nullptr;
+    int len = i2d_ECDSA_SIG(es, &der);
+    ECDSA_SIG_free(es);
+    bool ok = len > 0 && sm2VerifiesDer(key, reinterpret_cast<const unsigned char *>(data.data()),
+                                        data.size(), der, static_cast<size_t>(len));
+    OPENSSL_free(der);
+    return ok;
 }
 
 }  // namespace sealdesk_test

@@ -88,6 +88,29 @@ inline int run(const std::string &cmd, std::string *out = nullptr) {
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
+// True when the openssl command line verifies the signature in file `sig`
+// over file `data` with the public key in PEM file `pubPem` and the digest
+// `digest` ("sha256", "sm3", ...).
+// `out`, when given, gets what the tool printed.
+inline bool opensslVerifies(const std::string &digest, const std::string &pubPem,
+                            const std::string &sig, const std::string &data,
+                            std::string *out = nullptr) {
+    std::string text;
+    int rc = run("openssl dgst -" + digest + " -verify '" + pubPem + "' -signature '" + sig + "' '" +
+                     data + "' 2>&1",
+                 &text);
+    if (out) *out = text;
+    return rc == 0 && text.find("Verified OK") != std::string::npos;
+}
+
+// Writes the public key of the certificate in file `cert` (DER when `der`,
+// else PEM) to the PEM file `pubPem` with the openssl command line.
+// Returns the tool's exit status.
+inline int opensslPublicKeyOf(const std::string &cert, const std::string &pubPem, bool der) {
+    return run(std::string("openssl x509 -inform ") + (der ? "DER" : "PEM") + " -in '" + cert +
+               "' -pubkey -noout > '" + pubPem + "'");
+}
+
 // Folder of the built executables (build/bin).
 inline std::string binDir() {
     const char *b = getenv("SEALDESK_BIN");

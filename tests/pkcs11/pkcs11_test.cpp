@@ -172,7 +172,7 @@ protected:
     // Public key of a certificate as PEM file, for the openssl CLI.
     std::string publicKey(const std::string &cert) {
         std::string pub = path(cert + ".pub.pem");
-        EXPECT_EQ(run("openssl x509 -inform DER -in '" + path(cert + ".der") + "' -pubkey -noout > '" + pub + "'"), 0);
+        EXPECT_EQ(sealdesk_test::opensslPublicKeyOf(path(cert + ".der"), pub, true), 0);
         return pub;
     }
 
@@ -182,11 +182,7 @@ protected:
                       const std::string &sig) {
         writeFile(path("data.bin"), data);
         writeFile(path("sig.bin"), sig);
-        std::string out;
-        int st = run("openssl dgst -" + md + " -verify '" + publicKey(cert) + "' -signature '" + path("sig.bin") +
-                         "' '" + path("data.bin") + "' 2>&1",
-                     &out);
-        return st == 0 && out.find("Verified OK") != std::string::npos;
+        return sealdesk_test::opensslVerifies(md, publicKey(cert), path("sig.bin"), path("data.bin"));
     }
 
     // The octets a raw RSA (PKCS#1 v1.5 type 1) signature recovers to.

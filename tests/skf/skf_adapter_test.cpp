@@ -1,6 +1,7 @@
 // The SKF adapter against the software SKF token, loaded through dlopen as
 // any vendor driver would be. Signatures are checked with OpenSSL and the
 // openssl CLI, which know nothing of either.
+#include "sealdesk_certgen.h"
 #include "skf_fixture.h"
 
 #include <cstring>
@@ -49,14 +50,7 @@ bool sm2Verify(const tutil_skf_key *k, const unsigned char *sig, size_t sigLen) 
         pub = sm2;
         if (!pub) return false;
     }
-    EVP_MD_CTX *mctx = EVP_MD_CTX_new();
-    EVP_PKEY_CTX *pctx = EVP_PKEY_CTX_new(pub, nullptr);
-    bool ok = EVP_PKEY_CTX_set1_id(pctx, "1234567812345678", 16) == 1;
-    EVP_MD_CTX_set_pkey_ctx(mctx, pctx);
-    ok = ok && EVP_DigestVerifyInit(mctx, nullptr, EVP_sm3(), nullptr, pub) == 1 &&
-         EVP_DigestVerify(mctx, sig, sigLen, msg(), kMessage.size()) == 1;
-    EVP_MD_CTX_free(mctx);
-    EVP_PKEY_CTX_free(pctx);
+    bool ok = sealdesk_test::sm2VerifiesDer(pub, msg(), kMessage.size(), sig, sigLen);
     EVP_PKEY_free(pub);
     return ok;
 }
@@ -317,9 +311,7 @@ TEST_F(SkfTest, RsaSignaturesVerifyWithTheNamedDigest) {
     std::string dir = home();
     writeFile(dir + "/cert.der", bytes(k->cert, k->certLen));
     writeFile(dir + "/msg", kMessage);
-    ASSERT_EQ(run("openssl x509 -inform DER -in " + dir + "/cert.der -pubkey -noout > " + dir +
-                  "/pub.pem"),
-              0);
+    ASSERT_EQ(sealdesk_test::opensslPublicKeyOf(dir + "/cert.der", dir + "/pub.pem", true), 0);
 
     struct Case {
         int kid;
@@ -332,10 +324,7 @@ TEST_F(SkfTest, RsaSignaturesVerifyWithTheNamedDigest) {
         ASSERT_EQ(n, 256) << logText();
         writeFile(dir + "/sig", bytes(sig, n));
         std::string out;
-        EXPECT_EQ(run(std::string("openssl dgst -") + c.md + " -verify " + dir +
-                          "/pub.pem -signature " + dir + "/sig " + dir + "/msg 2>&1",
-                      &out),
-                  0)
+        EXPECT_TRUE(sealdesk_test::opensslVerifies(c.md, dir + "/pub.pem", dir + "/sig", dir + "/msg", &out))
             << out;
     }
 
@@ -348,10 +337,7 @@ TEST_F(SkfTest, RsaSignaturesVerifyWithTheNamedDigest) {
     ASSERT_EQ(n, 256) << logText();
     writeFile(dir + "/sig", bytes(sig, n));
     std::string out;
-    EXPECT_EQ(run("openssl dgst -sha256 -verify " + dir + "/pub.pem -signature " + dir + "/sig " +
-                      dir + "/msg 2>&1",
-                  &out),
-              0)
+    EXPECT_TRUE(sealdesk_test::opensslVerifies("sha256", dir + "/pub.pem", dir + "/sig", dir + "/msg", &out))
         << out;
 }
 

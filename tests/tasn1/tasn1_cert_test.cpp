@@ -12,6 +12,7 @@
 namespace {
 
 using cert_fixture::Keys;
+using cert_fixture::pemBody;
 using cert_fixture::pemToDer;
 
 // Short-form TLV builder for hand-made structures.
@@ -54,15 +55,6 @@ protected:
     }
 };
 Keys *Tasn1Cert::keys_ = nullptr;
-
-// Body of a PEM certificate: the base64 lines between the markers, joined.
-std::string pemBody(const std::string &pem) {
-    std::string b64;
-    size_t s = pem.find('\n') + 1, e = pem.find("-----END");
-    for (char c : pem.substr(s, e - s))
-        if (c != '\n') b64 += c;
-    return b64;
-}
 
 TEST_F(Tasn1Cert, ToDerAcceptsDerBase64AndPem) {
     std::string pem = keys_->cert("rsa.pem", "-addext keyUsage=digitalSignature");

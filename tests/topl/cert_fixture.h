@@ -1,6 +1,7 @@
 // Test certificates and keys made by the openssl command-line tool, an
 // independent peer. Each set lives in a temporary folder for one test suite.
 #pragma once
+#include "sealdesk_certgen.h"
 #include "sealdesk_test.h"
 
 #include <openssl/pem.h>
@@ -36,6 +37,15 @@ inline std::string pemToDer(const std::string &pem) {
     OPENSSL_free(der);
     X509_free(x);
     return out;
+}
+
+// Body of a PEM certificate: the base64 lines between the markers, joined.
+inline std::string pemBody(const std::string &pem) {
+    std::string b64;
+    size_t s = pem.find('\n') + 1, e = pem.find("-----END");
+    for (char c : pem.substr(s, e - s))
+        if (c != '\n') b64 += c;
+    return b64;
 }
 
 // A folder with an RSA key (rsa.pem), an SM2 key (sm2.pem) and a P-256 key

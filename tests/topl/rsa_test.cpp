@@ -32,9 +32,7 @@ protected:
     static void SetUpTestSuite() {
         keys_ = new Keys();
         writeFile(keys_->path("data"), "data signed with openssl dgst");
-        BIO *b = BIO_new_file(keys_->path("rsa.pem").c_str(), "r");
-        key_ = PEM_read_bio_PrivateKey(b, nullptr, nullptr, nullptr);
-        BIO_free(b);
+        key_ = sealdesk_test::readPrivateKey(keys_->path("rsa.pem")).release();
     }
     static void TearDownTestSuite() {
         EVP_PKEY_free(key_);

@@ -22,6 +22,7 @@
 namespace {
 
 using cert_fixture::Keys;
+using cert_fixture::pemBody;
 using cert_fixture::pemToDer;
 using cert_fixture::sh;
 using sealdesk_test::readFile;
@@ -31,14 +32,6 @@ std::vector<std::string> g_log;
 void capture(const char *text) { g_log.emplace_back(text); }
 
 X509 *load(const std::string &s) { return topl_x509cert_load(s.data(), static_cast<int>(s.size())); }
-
-std::string pemBody(const std::string &pem) {
-    std::string b64;
-    size_t s = pem.find('\n') + 1, e = pem.find("-----END");
-    for (char c : pem.substr(s, e - s))
-        if (c != '\n') b64 += c;
-    return b64;
-}
 
 class X509Helpers : public ::testing::Test {
 protected:
@@ -59,10 +52,7 @@ protected:
         ERR_clear_error();
     }
     static EVP_PKEY *privateKey(const std::string &name) {
-        BIO *b = BIO_new_file(keys_->path(name).c_str(), "r");
-        EVP_PKEY *k = PEM_read_bio_PrivateKey(b, nullptr, nullptr, nullptr);
-        BIO_free(b);
-        return k;
+        return sealdesk_test::readPrivateKey(keys_->path(name)).release();
     }
     static Keys *keys_;
 };

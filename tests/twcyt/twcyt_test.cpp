@@ -101,40 +101,12 @@ CertSpec named(const std::string &cn, uint8_t serial, const char *usage = "digit
 // Verifies a big-endian RSA signature with the openssl command line.
 bool opensslVerifies(EVP_PKEY *key, const char *digest, const std::string &data,
                      const std::vector<uint8_t> &sig, const TempDir &dir) {
-    BIO *b = BIO_new(BIO_s_mem());
-    PEM_write_bio_PUBKEY(b, key);
-    char *pem = nullptr;
-    long n = BIO_get_mem_data(b, &pem);
-    writeFile(dir.path() / "pub.pem", std::string(pem, static_cast<size_t>(n)));
-    BIO_free(b);
+    writeFile(dir.path() / "pub.pem", publicKeyToPem(key));
     writeFile(dir.path() / "data.bin", data);
     writeFile(dir.path() / "sig.bin", std::string(sig.begin(), sig.end()));
-    std::string out;
-    int rc = run("cd '" + dir.str() + "' && openssl dgst -" + digest +
-                     " -verify pub.pem -signature sig.bin data.bin 2>&1",
-                 &out);
-    return rc == 0 && out.find("Verified OK") != std::string::npos;
-}
-
-// SM2 verification of a big-endian r || s over `data` with the default ID.
-bool sm2Verifies(EVP_PKEY *key, const std::string &data, const std::vector<uint8_t> &rs) {
-    if (rs.size() != 64) return false;
-    ECDSA_SIG *es = ECDSA_SIG_new();
-    ECDSA_SIG_set0(es, BN_bin2bn(rs.data(), 32, nullptr), BN_bin2bn(rs.data() + 32, 32, nullptr));
-    unsigned char *der = nullptr;
-    int len = i2d_ECDSA_SIG(es, &der);
-    ECDSA_SIG_free(es);
-    EVP_MD_CTX *md = EVP_MD_CTX_new();
-    EVP_PKEY_CTX *pctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
-    EVP_PKEY_CTX_set1_id(pctx, "1234567812345678", 16);
-    EVP_MD_CTX_set_pkey_ctx(md, pctx);
-    bool ok = EVP_DigestVerifyInit(md, nullptr, EVP_sm3(), nullptr, key) == 1 &&
-              EVP_DigestVerify(md, der, static_cast<size_t>(len),
-                               reinterpret_cast<const uint8_t *>(data.data()), data.size()) == 1;
-    EVP_MD_CTX_free(md);
-    EVP_PKEY_CTX_free(pctx);
-    OPENSSL_free(der);
-    return ok;
+    return sealdesk_test::opensslVerifies(digest, (dir.path() / "pub.pem").string(),
+                                          (dir.path() / "sig.bin").string(),
+                                          (dir.path() / "data.bin").string());
 }
 
 }  // namespace

@@ -190,6 +190,26 @@ ULONG writeList(const std::vector<std::string> &names, const std::string &fault,
     return SAR_OK;
 }
 
+// The two-call convention of output buffers: with no buffer the caller
+// learns the size it needs (SAR_OK), with one too small it learns the size
+// and gets SAR_BUFFER_TOO_SMALL. Returns true with `*rv` set when the call
+// ends there; false when `buf` holds `need` octets.
+bool answeredSizeOnly(size_t need, const void *buf, ULONG *len, ULONG *rv) {
+    if (buf && *len >= need) return false;
+    *rv = buf ? SAR_BUFFER_TOO_SMALL : SAR_OK;
+    *len = static_cast<ULONG>(need);
+    return true;
+}
+
+// Closes a handle of the given kind and everything opened through it.
+template <class T>
+ULONG closeHandle(HANDLE h, Kind kind) {
+    T *obj = find<T>(h, kind);
+    if (!obj) return SAR_INVALIDHANDLEERR;
+    closeTree(obj);
+    return SAR_OK;
+}
+
 // a || b || xG || yG of the SM2 curve, 128 octets, for Z.
 bool sm2CurveBytes(unsigned char out[128]) {
     static unsigned char cached[128];
@@ -317,10 +337,7 @@ ULONG SKF_ConnectDev(LPSTR szName, DEVHANDLE *phDev) {
 
 ULONG SKF_DisConnectDev(DEVHANDLE hDev) {
     std::lock_guard<std::mutex> lock(g_mu);
-    DevObj *dev = find<DevObj>(hDev, Kind::Dev);
-    if (!dev) return SAR_INVALIDHANDLEERR;
-    closeTree(dev);
-    return SAR_OK;
+    return closeHandle<DevObj>(hDev, Kind::Dev);
 }
 
 ULONG SKF_GetDevInfo(DEVHANDLE hDev, DEVINFO *pDevInfo) {
@@ -372,10 +389,7 @@ ULONG SKF_OpenApplication(DEVHANDLE hDev, LPSTR szAppName, HAPPLICATION *phAppli
 
 ULONG SKF_CloseApplication(HAPPLICATION hApplication) {
     std::lock_guard<std::mutex> lock(g_mu);
-    AppObj *app = find<AppObj>(hApplication, Kind::App);
-    if (!app) return SAR_INVALIDHANDLEERR;
-    closeTree(app);
-    return SAR_OK;
+    return closeHandle<AppObj>(hApplication, Kind::App);
 }
 
 ULONG SKF_VerifyPIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szPIN,
@@ -433,10 +447,7 @@ ULONG SKF_OpenContainer(HAPPLICATION hApplication, LPSTR szContainerName,
 
 ULONG SKF_CloseContainer(HCONTAINER hContainer) {
     std::lock_guard<std::mutex> lock(g_mu);
-    ConObj *con = find<ConObj>(hContainer, Kind::Con);
-    if (!con) return SAR_INVALIDHANDLEERR;
-    closeTree(con);
-    return SAR_OK;
+    return closeHandle<ConObj>(hContainer, Kind::Con);
 }
 
 ULONG SKF_GetContainerType(HCONTAINER hContainer, ULONG *pulContainerType) {
@@ -459,14 +470,7 @@ ULONG SKF_ExportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE *pbCert,
     if (faultOf(con->dir + "/" + kContainerConf, "export_cert") == "fail") return SAR_FAIL;
     std::vector<unsigned char> der;
     if (!bSignFlag || !loadCert(con->dir, &der)) return SAR_CERTNOTFOUNTERR;
-    if (!pbCert) {
-        *pulCertLen = static_cast<ULONG>(der.size());
-        return SAR_OK;
-    }
-    if (*pulCertLen < der.size()) {
-        *pulCertLen = static_cast<ULONG>(der.size());
-        return SAR_BUFFER_TOO_SMALL;
-    }
+    if (ULONG rv = SAR_OK; answeredSizeOnly(der.size(), pbCert, pulCertLen, &rv)) return rv;
     memcpy(pbCert, der.data(), der.size());
     *pulCertLen = static_cast<ULONG>(der.size());
     return SAR_OK;
@@ -484,14 +488,7 @@ ULONG SKF_ExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE *pbBlob,
     if (!key) return SAR_KEYNOTFOUNTERR;
     size_t need = con->type == SKF_CONTAINER_RSA ? sizeof(RSAPUBLICKEYBLOB)
                                                  : sizeof(ECCPUBLICKEYBLOB);
-    if (!pbBlob) {
-        *pulBlobLen = static_cast<ULONG>(need);
-        return SAR_OK;
-    }
-    if (*pulBlobLen < need) {
-        *pulBlobLen = static_cast<ULONG>(need);
-        return SAR_BUFFER_TOO_SMALL;
-    }
+    if (ULONG rv = SAR_OK; answeredSizeOnly(need, pbBlob, pulBlobLen, &rv)) return rv;
     BIGNUM *a = nullptr, *b = nullptr;
     bool ok = false;
     if (con->type == SKF_CONTAINER_RSA) {
@@ -549,14 +546,7 @@ ULONG SKF_Digest(HANDLE hHash, BYTE *pbData, ULONG ulDataLen, BYTE *pbHashData,
     if (!hash) return SAR_INVALIDHANDLEERR;
     if (!pulHashLen || (ulDataLen && !pbData)) return SAR_INVALIDPARAMERR;
     ULONG size = static_cast<ULONG>(EVP_MD_CTX_get_size(hash->ctx));
-    if (!pbHashData) {
-        *pulHashLen = size;
-        return SAR_OK;
-    }
-    if (*pulHashLen < size) {
-        *pulHashLen = size;
-        return SAR_BUFFER_TOO_SMALL;
-    }
+    if (ULONG rv = SAR_OK; answeredSizeOnly(size, pbHashData, pulHashLen, &rv)) return rv;
     unsigned int n = 0;
     bool ok = EVP_DigestUpdate(hash->ctx, pbData, ulDataLen) == 1 &&
               EVP_DigestFinal_ex(hash->ctx, pbHashData, &n) == 1;
@@ -570,10 +560,7 @@ ULONG SKF_Digest(HANDLE hHash, BYTE *pbData, ULONG ulDataLen, BYTE *pbHashData,
 
 ULONG SKF_CloseHandle(HANDLE hHandle) {
     std::lock_guard<std::mutex> lock(g_mu);
-    HashObj *hash = find<HashObj>(hHandle, Kind::Hash);
-    if (!hash) return SAR_INVALIDHANDLEERR;
-    closeTree(hash);
-    return SAR_OK;
+    return closeHandle<HashObj>(hHandle, Kind::Hash);
 }
 
 #ifndef SOFTSKF_WITHOUT_RSASIGN
@@ -585,14 +572,7 @@ ULONG SKF_RSASignData(HCONTAINER hContainer, BYTE *pbData, ULONG ulDataLen, BYTE
     EVP_PKEY *key = nullptr;
     if (ULONG rv = signingContainer(hContainer, SKF_CONTAINER_RSA, &con, &key)) return rv;
     size_t size = static_cast<size_t>(EVP_PKEY_get_size(key));
-    if (!pbSignature) {
-        *pulSignLen = static_cast<ULONG>(size);
-        return SAR_OK;
-    }
-    if (*pulSignLen < size) {
-        *pulSignLen = static_cast<ULONG>(size);
-        return SAR_BUFFER_TOO_SMALL;
-    }
+    if (ULONG rv = SAR_OK; answeredSizeOnly(size, pbSignature, pulSignLen, &rv)) return rv;
     const EVP_MD *md = digestForLength(ulDataLen);
     if (!md && ulDataLen > size - 11) return SAR_INDATALENERR;
     EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);

@@ -463,13 +463,20 @@ int topl_sm2_swapHalves(unsigned char *buf) {
     return 64;
 }
 
+// The argument checks the verify entry points share. A macro rather than a
+// function so that the logged line names the entry point that was called.
+#define TOPL_SM2_CHECK_VERIFY_ARGS()          \
+    do {                                      \
+        TCORE_CHECK_NULL(pubkey);             \
+        TCORE_CHECK_NULL(pDigestData);        \
+        TCORE_CHECK_POSITIVE(nDigestData);    \
+        TCORE_CHECK_NULL(pSignData);          \
+        TCORE_CHECK_POSITIVE(nSignData);      \
+    } while (0)
+
 int topl_sm2_verify_opl_byDigest_evp(const EVP_PKEY *pubkey, const unsigned char *pDigestData, int nDigestData,
                                      const unsigned char *pSignData, int nSignData) {
-    TCORE_CHECK_NULL(pubkey);
-    TCORE_CHECK_NULL(pDigestData);
-    TCORE_CHECK_POSITIVE(nDigestData);
-    TCORE_CHECK_NULL(pSignData);
-    TCORE_CHECK_POSITIVE(nSignData);
+    TOPL_SM2_CHECK_VERIFY_ARGS();
     EC_KEY *key = ecKeyOf(pubkey);
     if (!key) return TCORE_ERR_ARG;
     SigPtr sig(decodeDerSig(pSignData, nSignData));
@@ -479,11 +486,7 @@ int topl_sm2_verify_opl_byDigest_evp(const EVP_PKEY *pubkey, const unsigned char
 
 int topl_sm2_verify_raw_byDigest_evp(const EVP_PKEY *pubkey, const unsigned char *pDigestData, int nDigestData,
                                      unsigned char *pSignData, int nSignData) {
-    TCORE_CHECK_NULL(pubkey);
-    TCORE_CHECK_NULL(pDigestData);
-    TCORE_CHECK_POSITIVE(nDigestData);
-    TCORE_CHECK_NULL(pSignData);
-    TCORE_CHECK_POSITIVE(nSignData);
+    TOPL_SM2_CHECK_VERIFY_ARGS();
     if (nSignData < 64) return TOPL_ERR_SM2_SIG_SHORT;
     EC_KEY *key = ecKeyOf(pubkey);
     if (!key) return TCORE_ERR_ARG;
@@ -492,11 +495,7 @@ int topl_sm2_verify_raw_byDigest_evp(const EVP_PKEY *pubkey, const unsigned char
 
 int topl_sm2_verify_byDigest_evp(const EVP_PKEY *pubkey, const unsigned char *pDigestData, int nDigestData,
                                  unsigned char *pSignData, int nSignData) {
-    TCORE_CHECK_NULL(pubkey);
-    TCORE_CHECK_NULL(pDigestData);
-    TCORE_CHECK_POSITIVE(nDigestData);
-    TCORE_CHECK_NULL(pSignData);
-    TCORE_CHECK_POSITIVE(nSignData);
+    TOPL_SM2_CHECK_VERIFY_ARGS();
     if (topl_sm2_sigIsDer(pSignData, nSignData)) {
         int rc = topl_sm2_verify_opl_byDigest_evp(pubkey, pDigestData, nDigestData, pSignData, nSignData);
         if (rc != TOPL_ERR_SM2_SIG_DER) return rc;
