@@ -292,15 +292,28 @@ static std::string keyFile(const Provider *prov, uint32_t spec, const char *ext)
            (spec == AT_SIGNATURE ? "signature" : "exchange") + ext;
 }
 
+// Reads a whole (small, regular) file straight into *data: no staging
+// buffer holds a copy of a private key's text that nobody would wipe.
 static bool readFile(const std::string &path, std::string *data) {
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f) return false;
-    data->clear();
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) data->append(buf, n);
-    bool ok = !ferror(f);
-    fclose(f);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (1 << 20);
+    if (ok) {
+        data->assign(static_cast<size_t>(st.st_size), '\0');
+        size_t got = 0;
+        while (got < data->size()) {
+            ssize_t n = read(fd, data->data() + got, data->size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) ok = false;
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        data->resize(got);  // shrinking keeps the same storage
+    }
+    int saved = errno;
+    close(fd);
+    errno = saved;
     return ok;
 }
 

@@ -368,7 +368,7 @@ int tol_sm2_sm3_preprocess1(const EVP_PKEY *pkey, const unsigned char *id, int i
         id = kDefaultId;
         idlen = TOPL_SM2_DEFAULT_ID_LEN;
     }
-    if (idlen + 194 > 256) return TCORE_ERR_BUFFER_SMALL;
+    if (idlen > 256 - 194) return TCORE_ERR_BUFFER_SMALL;  // no overflow for any idlen
 
     BIGNUM *x = nullptr, *y = nullptr;
     if (!ecKeyOf(pkey) || topl_sm2key_getXY(pkey, &x, &y) != 0) return TOPL_ERR_SM2_POINT;
@@ -437,7 +437,7 @@ int topl_sm2_verify_core(const EC_KEY *key, const unsigned char *dgst, int dgstl
         return TOPL_ERR_SM2_EC;
 
     int bits = BN_num_bits(n);
-    if (dgstlen * 8 > bits) dgstlen = (bits + 7) / 8;
+    if (dgstlen > bits / 8) dgstlen = (bits + 7) / 8;  // dgstlen * 8 could overflow
     if (!BN_bin2bn(dgst, dgstlen, e)) return TOPL_ERR_SM2_BN;
     if (dgstlen * 8 > bits && BN_rshift(e, e, 8 - (bits & 7)) != 1) return TOPL_ERR_SM2_BN;
 
