@@ -4,6 +4,7 @@
 #include "tcore/tcore_kvlist.h"
 #include "tcore/tcore_list.h"
 #include "tnet/tnet_sock.h"
+#include "topl/topl_sm2.h"
 #include "zebctl/zebctl_answer.h"
 #include "zebctl/zebctl_request.h"
 #include "zebctl/zebctl_server.h"
@@ -234,3 +235,16 @@ TEST_F(ServeConnection, TimeBoundsCloseSilentAndTricklingClients) {
 }
 
 }  // namespace
+
+// The server's crypto start-up builds the SM2 curve: SM2 verification and
+// signing find it ready without any set-up of their own.
+TEST(CryptoStartup, BuildsTheSm2CurveOnce) {
+    TiiCryptoStartup();
+    const topl_sm2_curve *curve = topl_sm2_getCurve();
+    ASSERT_NE(curve, nullptr);
+    EXPECT_NE(curve->bnCtx, nullptr);
+    EXPECT_NE(curve->group, nullptr);
+    EXPECT_NE(curve->G, nullptr);
+    TiiCryptoStartup();  // a second call changes nothing
+    EXPECT_EQ(topl_sm2_getCurve()->group, curve->group);
+}

@@ -7,6 +7,7 @@
 #include "tcore/tcore_mem.h"
 #include "tcore/tcore_wreg.h"
 #include "tnet/tnet_sock.h"
+#include "topl/topl_sm2.h"
 #include "zeb_acx_log.h"
 #include "zebctl/zebctl_answer.h"
 #include "zebctl/zebctl_request.h"
@@ -45,14 +46,16 @@ void TiiSetStartupErrorHandler(TiiStartupErrorFn fn) {
 
 // Once per process, whoever comes first (the server thread or the server
 // credential check): OpenSSL allocates with malloc/realloc/free already;
-// load every cipher, digest and error string. The SM2 curve set-up of the
-// crypto module belongs here too once that module exists.
+// load every cipher, digest and error string, then build the SM2 curve that
+// SM2 verification and the SM3-with-SM2 signing paths read.
 void TiiCryptoStartup(void) {
     static std::once_flag once;
     std::call_once(once, [] {
         OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS | OPENSSL_INIT_ADD_ALL_CIPHERS |
                                 OPENSSL_INIT_ADD_ALL_DIGESTS,
                             nullptr);
+        int rc = topl_sm2_init();
+        if (rc < 0) zeb_acx_log_error("TiiCryptoStartup topl_sm2_init failed %d", rc);
     });
 }
 
