@@ -71,6 +71,8 @@ TEST(ContentLengthRule, Table) {
         {"empty body", {post("")}, false, {C}},
         {"more than announced", {post(body + "\r\n", "Content-Length: 22")}, false, {C}},
         {"fifteen digits", {post("a=b&", "Content-Length: 000000000000004")}, false, {C}},
+        {"fifteen digits, CR and LF in two reads",
+         {"POST / HTTP/1.1\r\nContent-Length: 000000000000004\r", "\n\r\na=b&"}, false, {I, C}},
         {"other letter case", {post(body, "content-length: 22")}, false, {I}},
         {"other letter case, peer gone", {post(body, "content-length: 22")}, true, {I}},
         {"peer gone early", {whole.substr(0, 50)}, true, {I}},
