@@ -4,6 +4,7 @@
 #include "tcore/tcore_kvlist.h"
 #include "tcore/tcore_list.h"
 #include "tnet/tnet_sock.h"
+#include "topl/topl_sm2.h"
 #include "zebctl/zebctl_answer.h"
 #include "zebctl/zebctl_request.h"
 #include "zebctl/zebctl_server.h"
@@ -70,6 +71,8 @@ TEST(ContentLengthRule, Table) {
         {"empty body", {post("")}, false, {C}},
         {"more than announced", {post(body + "\r\n", "Content-Length: 22")}, false, {C}},
         {"fifteen digits", {post("a=b&", "Content-Length: 000000000000004")}, false, {C}},
+        {"fifteen digits, CR and LF in two reads",
+         {"POST / HTTP/1.1\r\nContent-Length: 000000000000004\r", "\n\r\na=b&"}, false, {I, C}},
         {"other letter case", {post(body, "content-length: 22")}, false, {I}},
         {"other letter case, peer gone", {post(body, "content-length: 22")}, true, {I}},
         {"peer gone early", {whole.substr(0, 50)}, true, {I}},
@@ -234,3 +237,16 @@ TEST_F(ServeConnection, TimeBoundsCloseSilentAndTricklingClients) {
 }
 
 }  // namespace
+
+// The server's crypto start-up builds the SM2 curve: SM2 verification and
+// signing find it ready without any set-up of their own.
+TEST(CryptoStartup, BuildsTheSm2CurveOnce) {
+    TiiCryptoStartup();
+    const topl_sm2_curve *curve = topl_sm2_getCurve();
+    ASSERT_NE(curve, nullptr);
+    EXPECT_NE(curve->bnCtx, nullptr);
+    EXPECT_NE(curve->group, nullptr);
+    EXPECT_NE(curve->G, nullptr);
+    TiiCryptoStartup();  // a second call changes nothing
+    EXPECT_EQ(topl_sm2_getCurve()->group, curve->group);
+}

@@ -43,8 +43,14 @@ static int takeContentLength(TiiReqProgress *p, tcore_datanode *node, int len) {
     int valueStart = p->clPos + kContentLengthLen;
     int eol = tcore_datanode_findString(node, valueStart, "\r\n");
     if (eol < 0) {
-        // The value can only grow: refuse it as soon as it is too long.
-        return len - valueStart > kContentLenMax ? TII_REQ_REFUSED : 0;
+        // The value can only grow: refuse it as soon as it is too long. A
+        // full-length value whose CR has come without its LF yet may still
+        // be good.
+        int pending = len - valueStart;
+        if (pending > kContentLenMax + 1) return TII_REQ_REFUSED;
+        if (pending == kContentLenMax + 1 && tcore_datanode_byteAt(node, len - 1) != '\r')
+            return TII_REQ_REFUSED;
+        return 0;
     }
     int valueLen = eol - valueStart;
     if (valueLen <= 0 || valueLen > kContentLenMax) return TII_REQ_REFUSED;

@@ -46,15 +46,16 @@ void TiiSetStartupErrorHandler(TiiStartupErrorFn fn) {
 
 // Once per process, whoever comes first (the server thread or the server
 // credential check): OpenSSL allocates with malloc/realloc/free already;
-// load every cipher, digest and error string, and build the SM2 curve
-// (SM2 certificates cannot be used before it exists).
+// load every cipher, digest and error string, then build the SM2 curve that
+// SM2 verification and the SM3-with-SM2 signing paths read.
 void TiiCryptoStartup(void) {
     static std::once_flag once;
     std::call_once(once, [] {
         OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS | OPENSSL_INIT_ADD_ALL_CIPHERS |
                                 OPENSSL_INIT_ADD_ALL_DIGESTS,
                             nullptr);
-        if (topl_sm2_init() != 0) zeb_acx_log_error("topl_sm2_init failed");
+        int rc = topl_sm2_init();
+        if (rc < 0) zeb_acx_log_error("TiiCryptoStartup topl_sm2_init failed %d", rc);
     });
 }
 

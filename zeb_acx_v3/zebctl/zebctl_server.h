@@ -67,7 +67,8 @@ void TiiServerBuffersFree(TiiServerBuffers *b);
 // connection was closed without one.
 int TiiServeConnection(int sd, TiiServerBuffers *b);
 
-// Runs the process-wide crypto start-up once (later calls do nothing).
+// Runs the process-wide crypto start-up once (later calls do nothing):
+// OpenSSL algorithms and error strings, and the SM2 curve (topl_sm2_init).
 void TiiCryptoStartup(void);
 
 // Thread start routine of the plain server; `arg` is not used. Never
