@@ -164,12 +164,13 @@ bool validity(const Context *ctx, struct tm *notBefore, struct tm *notAfter) {
 }
 
 int checkTime(const Context *ctx, time_t now) {
-    // X509_cmp_time: -1 when the certificate time is before `now`, 1 after, 0 error.
-    int before = X509_cmp_time(X509_get0_notBefore(ctx->x509), &now);
-    if (before == 0) return 1;
+    // Both ends belong to the period: notAfter itself is still valid.
+    // ASN1_TIME_cmp_time_t: -1 / 0 / 1 for before / equal / after `now`, -2 error.
+    int before = ASN1_TIME_cmp_time_t(X509_get0_notBefore(ctx->x509), now);
+    if (before == -2) return 1;
     if (before > 0) return -1;
-    int after = X509_cmp_time(X509_get0_notAfter(ctx->x509), &now);
-    if (after <= 0) return 1;
+    int after = ASN1_TIME_cmp_time_t(X509_get0_notAfter(ctx->x509), now);
+    if (after == -2 || after < 0) return 1;
     return 0;
 }
 

@@ -188,6 +188,19 @@ TEST_F(PlatCrypt, KeyUsageAndTimeValidity) {
     EXPECT_TRUE(cert::validity(c.p, &nb, &na));
     EXPECT_LT(timegm(&nb), now);
     EXPECT_GT(timegm(&na), now);
+
+    // Both ends of the period are inside it, to the second.
+    spec.notBefore = "20240507130409Z";
+    spec.notAfter = "20340101000000Z";
+    der = makeCert(k.get(), spec);
+    CtxRef fixed(cert::create(der.data(), der.size()));
+    ASSERT_TRUE(cert::validity(fixed.p, &nb, &na));
+    const time_t from = timegm(&nb), to = timegm(&na);
+    const struct {
+        time_t at;
+        int expected;
+    } edges[] = {{from - 1, -1}, {from, 0}, {to, 0}, {to + 1, 1}};
+    for (const auto &e : edges) EXPECT_EQ(cert::checkTime(fixed.p, e.at), e.expected) << e.at - from;
 }
 
 TEST_F(PlatCrypt, StoresLiveInTheRegistry) {

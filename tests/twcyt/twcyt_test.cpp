@@ -530,6 +530,23 @@ TEST_F(Twcyt, Sm2ContainerCertificateSignsThroughUserProperties) {
     twcyt_signctx_free(ctx);
 }
 
+// User properties come from the store's files: a 256-byte value without its
+// terminator must not make the provider lookups read past their buffers
+// (the sanitizer build sees any overrun).
+TEST_F(Twcyt, UnterminatedUserPropertiesStayInsideTheirBuffers) {
+    Pkey k = ecKey("SM2");
+    Cert c(makeCert(k.get(), named("sm2 user", 4)));
+    const std::string csp = std::string(247, 'x') + "Microsoft";  // 256 bytes, no NUL
+    const std::string box(256, 'b');
+    ASSERT_EQ(twcyt_cert_addUserProp(c.p, reinterpret_cast<const unsigned char *>(csp.data()), 256), 1);
+    ASSERT_EQ(twcyt_cert_addUserProp(c.p, reinterpret_cast<const unsigned char *>(box.data()), 256), 2);
+    EXPECT_EQ(twcyt_cert_isMicrosoftProvider(c.p), 1);
+    EXPECT_EQ(twcyt_cert_setProvider(c.p), -260029);  // no key-provider information to switch
+    twcyt_signctx *ctx = twcyt_signctx_new();
+    EXPECT_EQ(twcyt_signctx_setCert(ctx, c.p), -260016);  // no such provider
+    twcyt_signctx_free(ctx);
+}
+
 TEST_F(Twcyt, BigRsaKeyOverflowsTheSignatureBuffer) {
     Pkey k = rsaKey(4096);
     install(pc::AES_PROVIDER, 24, "big", k.get(), makeCert(k.get(), named("big", 1)), "MY");

@@ -292,6 +292,8 @@ int twcyt_cert_getProviderName(twcyt_certctx *c, char *out) {
 
 // The provider name as the AES switch sees it: user property 0 for an SM2
 // certificate found in a key container, else the private key's provider.
+// `name` has 257 bytes, zeroed: a property of 256 bytes without its
+// terminator (the store is a file) still ends inside it.
 static int providerNameOf(twcyt_certctx *c, char *name) {
     if (twcyt_cert_isSm2(c) && twcyt_cert_userPropCount(c) >= 2 && twcyt_cert_getUserProp(c, 0, name) >= 0)
         return static_cast<int>(strlen(name));
@@ -300,14 +302,14 @@ static int providerNameOf(twcyt_certctx *c, char *name) {
 
 int twcyt_cert_isMicrosoftProvider(twcyt_certctx *c) {
     if (!c) return 0;
-    char name[256] = {0};
+    char name[257] = {0};
     if (providerNameOf(c, name) < 0) return 0;
     return strstr(name, "Microsoft") != nullptr;
 }
 
 int twcyt_cert_setProvider(twcyt_certctx *pcert) {
     TCORE_CHECK_NULL(pcert);
-    char name[256] = {0};
+    char name[257] = {0};
     int rc = providerNameOf(pcert, name);
     if (rc < 0) return rc;
     if (strcmp(name, kAesProvider) == 0) return 0;

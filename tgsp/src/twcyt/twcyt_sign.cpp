@@ -37,7 +37,9 @@ void twcyt_signctx_free(twcyt_signctx *ctx) {
 
 // Opens the key through user properties 0 (provider) and 1 (container).
 static int bindByUserProps(twcyt_signctx *ctx, twcyt_certctx *cert) {
-    char provider[256] = {0}, container[256] = {0};
+    // One byte more than a property fills: a stored value without its
+    // terminator (the store is a file) still ends inside the buffer.
+    char provider[257] = {0}, container[257] = {0};
     if (twcyt_cert_userPropCount(cert) < 2 || twcyt_cert_getUserProp(cert, 0, provider) < 0 ||
         twcyt_cert_getUserProp(cert, 1, container) < 0) {
         TCORE_LOG_SYSERR("CryptAcquireCertificatePrivateKey");
