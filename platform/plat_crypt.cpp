@@ -51,7 +51,7 @@ struct Provider {
 
 struct Key {
     Provider *prov = nullptr;  // one reference
-    uint32_t spec = 0;
+    uint32_t keySpec = 0;
     EVP_PKEY *pkey = nullptr;
     std::vector<uint8_t> cert;
 };
@@ -287,9 +287,9 @@ bool enumContainers(Provider *prov, bool first, std::string *name) {
 
 // ---- keys --------------------------------------------------------------
 
-static std::string keyFile(const Provider *prov, uint32_t spec, const char *ext) {
+static std::string keyFile(const Provider *prov, uint32_t keySpec, const char *ext) {
     return prov->storage + "/" + escapeName(prov->container) + "/" +
-           (spec == AT_SIGNATURE ? "signature" : "exchange") + ext;
+           (keySpec == AT_SIGNATURE ? "signature" : "exchange") + ext;
 }
 
 // Reads a whole (small, regular) file straight into *data: no staging
@@ -345,7 +345,7 @@ bool getUserKey(Provider *prov, uint32_t keySpec, Key **out) {
     if (!pkey) return fail(PLAT_NTE_BAD_DATA);
     auto *key = new Key;
     key->prov = addRef(prov);
-    key->spec = keySpec;
+    key->keySpec = keySpec;
     key->pkey = pkey;
     std::string certPem;
     if (readFile(keyFile(prov, keySpec, ".crt"), &certPem)) key->cert = pemCertToDer(certPem);
@@ -512,9 +512,9 @@ static std::vector<uint8_t> sm2Z(const EVP_PKEY *pkey) {
 
 // The container's SM2 key (signature key first), or null. Caller frees.
 static EVP_PKEY *containerSm2Key(Provider *prov) {
-    for (uint32_t spec : {AT_SIGNATURE, AT_KEYEXCHANGE}) {
+    for (uint32_t keySpec : {AT_SIGNATURE, AT_KEYEXCHANGE}) {
         Key *key = nullptr;
-        if (!getUserKey(prov, spec, &key)) continue;
+        if (!getUserKey(prov, keySpec, &key)) continue;
         EVP_PKEY *pk = nullptr;
         if (isSm2Key(key->pkey)) {
             pk = key->pkey;

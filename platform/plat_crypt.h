@@ -111,7 +111,7 @@ std::string containerName(const Provider *prov);  // "" for a verify context
 // when the storage cannot be listed.
 bool enumContainers(Provider *prov, bool first, std::string *name);
 
-// The container's key of that spec. PLAT_NTE_NO_KEY when it has none (or the
+// The container's key of that kind (signature or exchange). PLAT_NTE_NO_KEY when it has none (or the
 // handle is a verify context), PLAT_NTE_BAD_DATA when the key file is bad.
 bool getUserKey(Provider *prov, uint32_t keySpec, Key **out);
 void destroyKey(Key *key);  // null ignored
@@ -120,7 +120,7 @@ bool keyCertificate(const Key *key, std::vector<uint8_t> *der);
 const EVP_PKEY *keyObject(const Key *key);  // borrowed
 
 // Writes a key pair (and its certificate, may be null) into the open
-// container, replacing a key of the same spec. PLAT_NTE_BAD_KEYSET for a
+// container, replacing a key of the same kind. PLAT_NTE_BAD_KEYSET for a
 // verify context, PLAT_ERROR_ACCESS_DENIED / PLAT_E_WRITE when it cannot be written.
 bool storeKeyPair(Provider *prov, uint32_t keySpec, EVP_PKEY *key, const uint8_t *certDer,
                   size_t certLen);

@@ -62,18 +62,18 @@ struct CertSpec {
 };
 
 // Self-signed certificate (signed with SHA-256; SM2 keys with SM3) as DER.
-inline std::vector<uint8_t> makeCert(EVP_PKEY *key, const CertSpec &spec = CertSpec()) {
+inline std::vector<uint8_t> makeCert(EVP_PKEY *key, const CertSpec &certSpec = CertSpec()) {
     X509 *x = X509_new();
     X509_set_version(x, 2);
-    BIGNUM *bn = BN_bin2bn(spec.serial.data(), static_cast<int>(spec.serial.size()), nullptr);
+    BIGNUM *bn = BN_bin2bn(certSpec.serial.data(), static_cast<int>(certSpec.serial.size()), nullptr);
     BN_to_ASN1_INTEGER(bn, X509_get_serialNumber(x));
     BN_free(bn);
-    X509_gmtime_adj(X509_getm_notBefore(x), spec.notBeforeOffset);
-    X509_gmtime_adj(X509_getm_notAfter(x), spec.notAfterOffset);
-    if (spec.notBefore) ASN1_TIME_set_string_X509(X509_getm_notBefore(x), spec.notBefore);
-    if (spec.notAfter) ASN1_TIME_set_string_X509(X509_getm_notAfter(x), spec.notAfter);
+    X509_gmtime_adj(X509_getm_notBefore(x), certSpec.notBeforeOffset);
+    X509_gmtime_adj(X509_getm_notAfter(x), certSpec.notAfterOffset);
+    if (certSpec.notBefore) ASN1_TIME_set_string_X509(X509_getm_notBefore(x), certSpec.notBefore);
+    if (certSpec.notAfter) ASN1_TIME_set_string_X509(X509_getm_notAfter(x), certSpec.notAfter);
     X509_NAME *name = X509_NAME_new();
-    for (const auto &e : spec.subject) {
+    for (const auto &e : certSpec.subject) {
         // loc -1 appends; set -1 joins the previous RDN, 0 starts a new one.
         if (X509_NAME_add_entry_by_txt(name, e.key.c_str(), MBSTRING_UTF8,
                                        reinterpret_cast<const unsigned char *>(e.value.c_str()),
@@ -84,10 +84,10 @@ inline std::vector<uint8_t> makeCert(EVP_PKEY *key, const CertSpec &spec = CertS
     X509_set_issuer_name(x, name);
     X509_NAME_free(name);
     X509_set_pubkey(x, key);
-    if (spec.keyUsage) {
+    if (certSpec.keyUsage) {
         X509V3_CTX ctx;
         X509V3_set_ctx(&ctx, x, x, nullptr, nullptr, 0);
-        X509_EXTENSION *ext = X509V3_EXT_conf_nid(nullptr, &ctx, NID_key_usage, spec.keyUsage);
+        X509_EXTENSION *ext = X509V3_EXT_conf_nid(nullptr, &ctx, NID_key_usage, certSpec.keyUsage);
         if (!ext) throw std::runtime_error("bad key usage");
         X509_add_ext(x, ext, -1);
         X509_EXTENSION_free(ext);

@@ -39,11 +39,11 @@ protected:
     // cannot set them to the second), its key written as PEM.
     void makeTimedCert(const std::string &name, long notBefore, long notAfter, const char *keyUsage) {
         sealdesk_test::Pkey key = sealdesk_test::rsaKey(2048);
-        sealdesk_test::CertSpec spec;
-        spec.notBeforeOffset = notBefore;
-        spec.notAfterOffset = notAfter;
-        spec.keyUsage = keyUsage;
-        write(name + ".pem", sealdesk_test::toPem(sealdesk_test::makeCert(key.get(), spec)));
+        sealdesk_test::CertSpec certSpec;
+        certSpec.notBeforeOffset = notBefore;
+        certSpec.notAfterOffset = notAfter;
+        certSpec.keyUsage = keyUsage;
+        write(name + ".pem", sealdesk_test::toPem(sealdesk_test::makeCert(key.get(), certSpec)));
         write(name + ".key", sealdesk_test::keyToPem(key.get()));
     }
     std::string verify(const std::string &data, const std::string &certB64Text, const std::string &sigB64) {

@@ -77,9 +77,9 @@ Bytes sign(EVP_PKEY *key, const EVP_MD *md, const Bytes &data) {
 
 // A signer: key and self-signed certificate (base64 text of the DER).
 struct Signer {
-    explicit Signer(bool sm2 = false, CertSpec spec = CertSpec())
+    explicit Signer(bool sm2 = false, CertSpec certSpec = CertSpec())
         : key(sm2 ? sealdesk_test::ecKey("SM2") : sealdesk_test::rsaKey(2048)),
-          der(sealdesk_test::makeCert(key.get(), spec)),
+          der(sealdesk_test::makeCert(key.get(), certSpec)),
           text(b64(Bytes(der.begin(), der.end()))) {}
     sealdesk_test::Pkey key;
     std::vector<uint8_t> der;
@@ -235,11 +235,11 @@ TEST(KeylessVerify, SignerCertificateValidityAndKeyUsage) {
         {"expired and no keyUsage", -7200, -400, nullptr, ZEB_ACX_ERR_CERT_VALIDITY},
     };
     for (const Case &c : cases) {
-        CertSpec spec;
-        spec.notBeforeOffset = c.notBefore;
-        spec.notAfterOffset = c.notAfter;
-        spec.keyUsage = c.keyUsage;
-        Signer s(true, spec);  // SM2 keys: quick to make
+        CertSpec certSpec;
+        certSpec.notBeforeOffset = c.notBefore;
+        certSpec.notAfterOffset = c.notAfter;
+        certSpec.keyUsage = c.keyUsage;
+        Signer s(true, certSpec);  // SM2 keys: quick to make
         EXPECT_EQ(verify(s, data, sign(s.key.get(), nullptr, data)), c.want) << c.what;
     }
     // The signature is checked first: a bad one on an expired certificate
@@ -373,12 +373,12 @@ TEST(KeylessP7, SignerCertificateLongerThanItsBuffer) {
     // of two octets, the serial's in steps of one.
     sealdesk_test::Pkey key = sealdesk_test::rsaKey(2048);
     auto build = [&](int entries, int lastLen, int serialLen) {
-        CertSpec spec;
-        spec.subject.clear();
-        for (int i = 0; i < entries; i++) spec.subject.push_back({"OU", std::string(60, static_cast<char>('a' + i % 26))});
-        spec.subject.push_back({"CN", std::string(static_cast<size_t>(lastLen), 'z')});
-        spec.serial.assign(static_cast<size_t>(serialLen), 0x11);
-        return sealdesk_test::makeCert(key.get(), spec);
+        CertSpec certSpec;
+        certSpec.subject.clear();
+        for (int i = 0; i < entries; i++) certSpec.subject.push_back({"OU", std::string(60, static_cast<char>('a' + i % 26))});
+        certSpec.subject.push_back({"CN", std::string(static_cast<size_t>(lastLen), 'z')});
+        certSpec.serial.assign(static_cast<size_t>(serialLen), 0x11);
+        return sealdesk_test::makeCert(key.get(), certSpec);
     };
     std::vector<uint8_t> der;
     for (int entries = 10; entries < 40 && der.size() != 3072; entries++) {
@@ -419,9 +419,9 @@ TEST(KeylessCert, SerialNumberAsHex) {
     };
     sealdesk_test::Pkey key = sealdesk_test::rsaKey(2048);
     for (const Case &c : cases) {
-        CertSpec spec;
-        spec.serial = c.serial;
-        std::vector<uint8_t> der = sealdesk_test::makeCert(key.get(), spec);
+        CertSpec certSpec;
+        certSpec.serial = c.serial;
+        std::vector<uint8_t> der = sealdesk_test::makeCert(key.get(), certSpec);
         std::string text = b64(Bytes(der.begin(), der.end()));
         char out[ZEB_ACX_SN_OUT_SIZE];
         EXPECT_EQ(zeb_acx_cert_getHexSn(text.c_str(), out), static_cast<int>(strlen(c.hex))) << c.hex;
@@ -430,9 +430,9 @@ TEST(KeylessCert, SerialNumberAsHex) {
 }
 
 TEST(KeylessCert, SubjectDnAndRdn) {
-    CertSpec spec;
-    spec.subject = {{"C", "CN"}, {"O", "测试机构"}, {"OU", "Dev"}, {"OU", "Ops"}, {"CN", "Alice Zhang"}};
-    Signer s(true, spec);
+    CertSpec certSpec;
+    certSpec.subject = {{"C", "CN"}, {"O", "测试机构"}, {"OU", "Dev"}, {"OU", "Ops"}, {"CN", "Alice Zhang"}};
+    Signer s(true, certSpec);
     std::string pem = sealdesk_test::toPem(s.der);
     for (const std::string &cert : {s.text, pem}) {
         char dn[ZEB_ACX_DN_OUT_SIZE];

@@ -50,11 +50,11 @@ std::string subjectText(const std::vector<uint8_t> &der) {
 
 // Puts `key` with `der` into container `container` of `provider`.
 void putKey(const char *provider, uint32_t type, const char *container, EVP_PKEY *key,
-            const std::vector<uint8_t> &der, uint32_t spec = pc::AT_SIGNATURE) {
+            const std::vector<uint8_t> &der, uint32_t keySpec = pc::AT_SIGNATURE) {
     ProvRef prov;
     ASSERT_TRUE(pc::acquireContext(&prov.p, container, provider, type, pc::NEW_KEYSET))
         << std::hex << plat::lastError();
-    ASSERT_TRUE(pc::storeKeyPair(prov.p, spec, key, der.data(), der.size()));
+    ASSERT_TRUE(pc::storeKeyPair(prov.p, keySpec, key, der.data(), der.size()));
 }
 
 void registerProvider(const std::string &name, uint32_t type) {
@@ -84,9 +84,9 @@ std::vector<uint8_t> signWith(pc::Provider *prov, uint32_t alg, const std::strin
 
 TEST_F(PlatCrypt, ContextsParseCountAndCompare) {
     Pkey k = rsaKey();
-    CertSpec spec;
-    spec.serial = {0x80, 0x01};  // DER content 00 80 01: the pad byte is kept
-    std::vector<uint8_t> der = makeCert(k.get(), spec);
+    CertSpec certSpec;
+    certSpec.serial = {0x80, 0x01};  // DER content 00 80 01: the pad byte is kept
+    std::vector<uint8_t> der = makeCert(k.get(), certSpec);
 
     EXPECT_EQ(cert::create(der.data(), der.size() - 1), nullptr);
     EXPECT_EQ(plat::lastError(), plat::PLAT_E_ASN1_BAD);
@@ -110,11 +110,11 @@ TEST_F(PlatCrypt, ContextsParseCountAndCompare) {
 
     // Same issuer and serial but another key: equal for the comparison.
     Pkey k2 = rsaKey();
-    std::vector<uint8_t> der2 = makeCert(k2.get(), spec);
+    std::vector<uint8_t> der2 = makeCert(k2.get(), certSpec);
     CtxRef c2(cert::create(der2.data(), der2.size()));
     EXPECT_TRUE(cert::sameIssuerAndSerial(c, c2.p));
-    spec.serial = {0x02};
-    std::vector<uint8_t> der3 = makeCert(k.get(), spec);
+    certSpec.serial = {0x02};
+    std::vector<uint8_t> der3 = makeCert(k.get(), certSpec);
     CtxRef c3(cert::create(der3.data(), der3.size()));
     EXPECT_FALSE(cert::sameIssuerAndSerial(c, c3.p));
     cert::release(c);
@@ -142,9 +142,9 @@ TEST_F(PlatCrypt, NamesInX500Form) {
         {{{"CN", "\xe5\xbc\xa0\xe4\xb8\x89"}}, "CN=\xe5\xbc\xa0\xe4\xb8\x89"},
     };
     for (const auto &c : cases) {
-        CertSpec spec;
-        spec.subject = c.subject;
-        EXPECT_EQ(subjectText(makeCert(k.get(), spec)), c.text);
+        CertSpec certSpec;
+        certSpec.subject = c.subject;
+        EXPECT_EQ(subjectText(makeCert(k.get(), certSpec)), c.text);
     }
     CertSpec empty;
     empty.subject = {};
@@ -165,16 +165,16 @@ TEST_F(PlatCrypt, NamesInX500Form) {
 
 TEST_F(PlatCrypt, KeyUsageAndTimeValidity) {
     Pkey k = rsaKey();
-    CertSpec spec;
-    spec.keyUsage = "nonRepudiation,dataEncipherment";
-    std::vector<uint8_t> der = makeCert(k.get(), spec);
+    CertSpec certSpec;
+    certSpec.keyUsage = "nonRepudiation,dataEncipherment";
+    std::vector<uint8_t> der = makeCert(k.get(), certSpec);
     CtxRef c(cert::create(der.data(), der.size()));
     uint8_t ku[2] = {0xFF, 0xFF};
     EXPECT_TRUE(cert::intendedKeyUsage(c.p, ku, sizeof ku));
     EXPECT_EQ(ku[0], 0x50);
 
-    spec.keyUsage = nullptr;
-    der = makeCert(k.get(), spec);
+    certSpec.keyUsage = nullptr;
+    der = makeCert(k.get(), certSpec);
     CtxRef none(cert::create(der.data(), der.size()));
     plat::setLastError(99);
     EXPECT_FALSE(cert::intendedKeyUsage(none.p, ku, sizeof ku));
@@ -190,9 +190,9 @@ TEST_F(PlatCrypt, KeyUsageAndTimeValidity) {
     EXPECT_GT(timegm(&na), now);
 
     // Both ends of the period are inside it, to the second.
-    spec.notBefore = "20240507130409Z";
-    spec.notAfter = "20340101000000Z";
-    der = makeCert(k.get(), spec);
+    certSpec.notBefore = "20240507130409Z";
+    certSpec.notAfter = "20340101000000Z";
+    der = makeCert(k.get(), certSpec);
     CtxRef fixed(cert::create(der.data(), der.size()));
     ASSERT_TRUE(cert::validity(fixed.p, &nb, &na));
     const time_t from = timegm(&nb), to = timegm(&na);
@@ -209,11 +209,11 @@ TEST_F(PlatCrypt, StoresLiveInTheRegistry) {
     EXPECT_EQ(cert::openSystemStore(cert::CurrentUser, "a\\b", 0), nullptr);
 
     Pkey k = rsaKey();
-    CertSpec spec;
+    CertSpec certSpec;
     std::vector<std::vector<uint8_t>> ders;
     for (uint8_t sn : {1, 2, 3}) {
-        spec.serial = {sn};
-        ders.push_back(makeCert(k.get(), spec));
+        certSpec.serial = {sn};
+        ders.push_back(makeCert(k.get(), certSpec));
     }
     cert::Store *store = cert::openSystemStore(cert::CurrentUser, "MY", 0);
     ASSERT_NE(store, nullptr);
@@ -523,9 +523,9 @@ TEST_F(PlatCrypt, CertificatePrivateKeyFromKeyProvInfo) {
     putKey(pc::ENHANCED_PROVIDER, 1, "mine", k.get(), der);
     CtxRef c(cert::create(der.data(), der.size()));
     pc::Provider *prov = nullptr;
-    uint32_t spec = 0;
+    uint32_t keySpec = 0;
     bool callerFree = false;
-    EXPECT_FALSE(pc::acquireCertificatePrivateKey(c.p, 0, &prov, &spec, &callerFree));
+    EXPECT_FALSE(pc::acquireCertificatePrivateKey(c.p, 0, &prov, &keySpec, &callerFree));
     EXPECT_EQ(plat::lastError(), plat::PLAT_E_NO_KEY_PROPERTY);
 
     cert::KeyProvInfo info;
@@ -541,16 +541,16 @@ TEST_F(PlatCrypt, CertificatePrivateKeyFromKeyProvInfo) {
         EXPECT_FALSE(cert::decodeKeyProvInfo(raw.data(), cut, &back)) << cut;
     ASSERT_TRUE(cert::setProperty(c.p, cert::PROP_KEY_PROV_INFO, raw.data(), raw.size()));
 
-    ASSERT_TRUE(pc::acquireCertificatePrivateKey(c.p, 0, &prov, &spec, &callerFree));
+    ASSERT_TRUE(pc::acquireCertificatePrivateKey(c.p, 0, &prov, &keySpec, &callerFree));
     EXPECT_TRUE(callerFree);
-    EXPECT_EQ(spec, pc::AT_SIGNATURE);
+    EXPECT_EQ(keySpec, pc::AT_SIGNATURE);
     EXPECT_EQ(pc::providerName(prov), pc::ENHANCED_PROVIDER);
     pc::releaseContext(prov);
 
     pc::Provider *cached = nullptr, *again = nullptr;
-    ASSERT_TRUE(pc::acquireCertificatePrivateKey(c.p, pc::ACQUIRE_CACHE, &cached, &spec, &callerFree));
+    ASSERT_TRUE(pc::acquireCertificatePrivateKey(c.p, pc::ACQUIRE_CACHE, &cached, &keySpec, &callerFree));
     EXPECT_FALSE(callerFree);
-    ASSERT_TRUE(pc::acquireCertificatePrivateKey(c.p, pc::ACQUIRE_CACHE, &again, &spec, &callerFree));
+    ASSERT_TRUE(pc::acquireCertificatePrivateKey(c.p, pc::ACQUIRE_CACHE, &again, &keySpec, &callerFree));
     EXPECT_EQ(cached, again);
 
     // New key-provider information: the next acquisition follows it, while
@@ -559,7 +559,7 @@ TEST_F(PlatCrypt, CertificatePrivateKeyFromKeyProvInfo) {
     info.provType = 24;
     raw = cert::encodeKeyProvInfo(info);
     ASSERT_TRUE(cert::setProperty(c.p, cert::PROP_KEY_PROV_INFO, raw.data(), raw.size()));
-    ASSERT_TRUE(pc::acquireCertificatePrivateKey(c.p, pc::ACQUIRE_CACHE, &again, &spec, &callerFree));
+    ASSERT_TRUE(pc::acquireCertificatePrivateKey(c.p, pc::ACQUIRE_CACHE, &again, &keySpec, &callerFree));
     EXPECT_EQ(pc::providerName(again), pc::AES_PROVIDER);
     EXPECT_EQ(pc::providerName(cached), pc::ENHANCED_PROVIDER);
 
@@ -568,6 +568,6 @@ TEST_F(PlatCrypt, CertificatePrivateKeyFromKeyProvInfo) {
     std::vector<uint8_t> otherDer = makeCert(other.get());
     CtxRef oc(cert::create(otherDer.data(), otherDer.size()));
     ASSERT_TRUE(cert::setProperty(oc.p, cert::PROP_KEY_PROV_INFO, raw.data(), raw.size()));
-    EXPECT_FALSE(pc::acquireCertificatePrivateKey(oc.p, 0, &prov, &spec, &callerFree));
+    EXPECT_FALSE(pc::acquireCertificatePrivateKey(oc.p, 0, &prov, &keySpec, &callerFree));
     EXPECT_EQ(plat::lastError(), plat::PLAT_NTE_BAD_PUBLIC_KEY);
 }

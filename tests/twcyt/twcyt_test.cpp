@@ -61,14 +61,14 @@ void registerProvider(const std::string &name, uint32_t type = 1) {
 // `store` is given) into that current-user store.
 void install(const char *provider, uint32_t type, const char *container, EVP_PKEY *key,
              const std::vector<uint8_t> &der, const char *store = nullptr,
-             uint32_t spec = pc::AT_SIGNATURE) {
+             uint32_t keySpec = pc::AT_SIGNATURE) {
     pc::Provider *prov = nullptr;
     ASSERT_TRUE(pc::acquireContext(&prov, container, provider, type, pc::NEW_KEYSET));
-    ASSERT_TRUE(pc::storeKeyPair(prov, spec, key, der.data(), der.size()));
+    ASSERT_TRUE(pc::storeKeyPair(prov, keySpec, key, der.data(), der.size()));
     pc::releaseContext(prov);
     if (!store) return;
     plat::cert::Context *c = plat::cert::create(der.data(), der.size());
-    plat::cert::KeyProvInfo info{container, provider, type, 0, spec};
+    plat::cert::KeyProvInfo info{container, provider, type, 0, keySpec};
     std::vector<uint8_t> raw = plat::cert::encodeKeyProvInfo(info);
     ASSERT_TRUE(plat::cert::setProperty(c, plat::cert::PROP_KEY_PROV_INFO, raw.data(), raw.size()));
     plat::cert::Store *s = plat::cert::openSystemStore(plat::cert::CurrentUser, store, 0);
@@ -144,9 +144,9 @@ TEST_F(Twcyt, LoadsDerBase64AndPem) {
 
 TEST_F(Twcyt, SerialIsLeastSignificantFirstAndNeverOverruns) {
     Pkey k = rsaKey();
-    CertSpec spec;
-    spec.serial = {0x01, 0x02, 0x03, 0x04, 0x05};
-    Cert c(makeCert(k.get(), spec));
+    CertSpec certSpec;
+    certSpec.serial = {0x01, 0x02, 0x03, 0x04, 0x05};
+    Cert c(makeCert(k.get(), certSpec));
     unsigned char buf[8];
     memset(buf, 0xEE, sizeof buf);
     ASSERT_EQ(twcyt_cert_getSnData(c.p, buf, 6), 5);
@@ -185,9 +185,9 @@ TEST_F(Twcyt, KeyAlgorithmAndUsageTests) {
                   {"digitalSignature,dataEncipherment", 1, 1},
                   {"keyCertSign,keyEncipherment", 0, 0}};
     for (const auto &u : usages) {
-        CertSpec spec;
-        spec.keyUsage = u.usage;
-        Cert c(makeCert(rsa.get(), spec));
+        CertSpec certSpec;
+        certSpec.keyUsage = u.usage;
+        Cert c(makeCert(rsa.get(), certSpec));
         EXPECT_EQ(twcyt_cert_canSign(c.p), u.sign) << (u.usage ? u.usage : "none");
         EXPECT_EQ(twcyt_cert_canEncrypt(c.p), u.encrypt) << (u.usage ? u.usage : "none");
     }
@@ -197,9 +197,9 @@ TEST_F(Twcyt, KeyAlgorithmAndUsageTests) {
 
 TEST_F(Twcyt, NamesToText) {
     Pkey k = rsaKey();
-    CertSpec spec;
-    spec.subject = {{"C", "CN"}, {"O", "Org"}, {"CN", "Alice"}};
-    Cert c(makeCert(k.get(), spec));
+    CertSpec certSpec;
+    certSpec.subject = {{"C", "CN"}, {"O", "Org"}, {"CN", "Alice"}};
+    Cert c(makeCert(k.get(), certSpec));
     const std::string dn = "C=CN, O=Org, CN=Alice";
     EXPECT_EQ(twcyt_cert_getDn(c.p, 0, nullptr), static_cast<int>(dn.size()) + 1);
     char out[512];
@@ -209,8 +209,8 @@ TEST_F(Twcyt, NamesToText) {
     ASSERT_GT(twcyt_cert_getIssuerDn(c.p, out), 0);
     EXPECT_EQ(std::string(out), dn);  // self-signed
 
-    spec.subject = {};
-    Cert empty(makeCert(k.get(), spec));
+    certSpec.subject = {};
+    Cert empty(makeCert(k.get(), certSpec));
     EXPECT_EQ(twcyt_cert_getDn(empty.p, 512, out), -260031);
     std::vector<uint8_t> name = plat::cert::subjectName(empty.p);
     EXPECT_EQ(twcyt_cert_nameToStr(TWCYT_X509_ASN_ENCODING, name.data(), static_cast<int>(name.size()),
@@ -257,9 +257,9 @@ TEST_F(Twcyt, DnValuesSplitAndEquality) {
 
 TEST_F(Twcyt, RdnOfTheSubject) {
     Pkey k = rsaKey();
-    CertSpec spec;
-    spec.subject = {{"C", "CN"}, {"OU", "Sales"}, {"OU", "East"}, {"CN", "Bob, Jr."}};
-    Cert c(makeCert(k.get(), spec));
+    CertSpec certSpec;
+    certSpec.subject = {{"C", "CN"}, {"OU", "Sales"}, {"OU", "East"}, {"CN", "Bob, Jr."}};
+    Cert c(makeCert(k.get(), certSpec));
     char out[256];
     EXPECT_EQ(twcyt_cert_getRdn("CN", c.p, out), 8);
     EXPECT_STREQ(out, "Bob, Jr.");
@@ -274,22 +274,22 @@ TEST_F(Twcyt, RdnOfTheSubject) {
     EXPECT_EQ(twcyt_cert_rdnContains("OU", nullptr, "E"), 0);
 
     // (CN is limited to 64 characters; STREET is not.)
-    spec.subject = {{"street", std::string(256, 'x')}};
-    Cert longValue(makeCert(k.get(), spec));
+    certSpec.subject = {{"street", std::string(256, 'x')}};
+    Cert longValue(makeCert(k.get(), certSpec));
     memset(out, 0x55, sizeof out);
     EXPECT_EQ(twcyt_cert_getRdn("STREET", longValue.p, out), -10002);
-    spec.subject = {{"street", std::string(255, 'y')}};
-    Cert fits(makeCert(k.get(), spec));
+    certSpec.subject = {{"street", std::string(255, 'y')}};
+    Cert fits(makeCert(k.get(), certSpec));
     EXPECT_EQ(twcyt_cert_getRdn("STREET", fits.p, out), 255);
     EXPECT_EQ(out[255], '\0');
 }
 
 TEST_F(Twcyt, ValidityTextAndCheck) {
     Pkey k = rsaKey();
-    CertSpec spec;
-    spec.notBefore = "20240507130409Z";
-    spec.notAfter = "20340101000000Z";
-    Cert c(makeCert(k.get(), spec));
+    CertSpec certSpec;
+    certSpec.notBefore = "20240507130409Z";
+    certSpec.notAfter = "20340101000000Z";
+    Cert c(makeCert(k.get(), certSpec));
     char nb[64], na[64];
     ASSERT_EQ(twcyt_cert_getValidity(c.p, nb, na), 0);
     EXPECT_STREQ(nb, "20240507130409");
@@ -297,13 +297,13 @@ TEST_F(Twcyt, ValidityTextAndCheck) {
     EXPECT_EQ(twcyt_cert_getValidity(c.p, nullptr, na), 0);
     EXPECT_EQ(twcyt_cert_checkValidity(c.p), 0);
 
-    spec.notBefore = "20200101000000Z";
-    spec.notAfter = "20210101000000Z";
-    Cert old(makeCert(k.get(), spec));
+    certSpec.notBefore = "20200101000000Z";
+    certSpec.notAfter = "20210101000000Z";
+    Cert old(makeCert(k.get(), certSpec));
     EXPECT_EQ(twcyt_cert_checkValidity(old.p), -260035);
-    spec.notBefore = "20990101000000Z";
-    spec.notAfter = "21000101000000Z";
-    Cert future(makeCert(k.get(), spec));
+    certSpec.notBefore = "20990101000000Z";
+    certSpec.notAfter = "21000101000000Z";
+    Cert future(makeCert(k.get(), certSpec));
     EXPECT_EQ(twcyt_cert_checkValidity(future.p), -260034);
     EXPECT_EQ(twcyt_cert_checkValidity(nullptr), -10002);
 }

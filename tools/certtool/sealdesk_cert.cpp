@@ -264,7 +264,7 @@ int importPfx(Options &o) {
         container = "sealdesk-" + cert::thumbprint(ctx);
         for (char &ch : container) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
     }
-    uint32_t spec = o.exchange ? pc::AT_KEYEXCHANGE : pc::AT_SIGNATURE;
+    uint32_t keySpec = o.exchange ? pc::AT_KEYEXCHANGE : pc::AT_SIGNATURE;
     if (status == 0) {
         pc::Provider *prov = nullptr;
         if (!pc::acquireContext(&prov, container.c_str(), provider.c_str(), type, 0) &&
@@ -272,14 +272,14 @@ int importPfx(Options &o) {
             fprintf(stderr, "sealdesk_cert: cannot open key container \"%s\" of \"%s\": %s\n",
                     container.c_str(), provider.c_str(), errorText().c_str());
             status = 1;
-        } else if (!pc::storeKeyPair(prov, spec, key, der.data(), der.size())) {
+        } else if (!pc::storeKeyPair(prov, keySpec, key, der.data(), der.size())) {
             fprintf(stderr, "sealdesk_cert: cannot write the key: %s\n", errorText().c_str());
             status = 1;
         }
         pc::releaseContext(prov);
     }
     if (status == 0) {
-        cert::KeyProvInfo info{container, provider, type, 0, spec};
+        cert::KeyProvInfo info{container, provider, type, 0, keySpec};
         std::vector<uint8_t> raw = cert::encodeKeyProvInfo(info);
         cert::setProperty(ctx, cert::PROP_KEY_PROV_INFO, raw.data(), raw.size());
         int aliasLen = 0;

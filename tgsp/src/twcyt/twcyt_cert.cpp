@@ -273,9 +273,9 @@ int twcyt_cert_getProviderName(twcyt_certctx *c, char *out) {
     TCORE_CHECK_NULL(out);
     memset(out, 0, 256);
     pc::Provider *prov = nullptr;
-    uint32_t spec = 0;
+    uint32_t keySpec = 0;
     bool callerFree = false;
-    if (!pc::acquireCertificatePrivateKey(c, 0, &prov, &spec, &callerFree)) {
+    if (!pc::acquireCertificatePrivateKey(c, 0, &prov, &keySpec, &callerFree)) {
         TCORE_LOG_SYSERR("CryptAcquireCertificatePrivateKey");
         return TWCYT_ERR_NO_PRIVATE_KEY;
     }

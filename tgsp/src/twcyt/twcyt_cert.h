@@ -142,7 +142,7 @@ int twcyt_cert_getProviderName(twcyt_certctx *cert, char *out);
 int twcyt_cert_isMicrosoftProvider(twcyt_certctx *cert);
 // Moves the certificate's key-provider information to "Microsoft Enhanced
 // RSA and AES Cryptographic Provider" (type 24), keeping container, flags
-// and key spec; a certificate of a store keeps the change. 0 (also when it
+// and key kind (signature or exchange); a certificate of a store keeps the change. 0 (also when it
 // already names that provider); -10002; -260029; -260028; codes of
 // twcyt_cert_getProviderName.
 int twcyt_cert_setProvider(twcyt_certctx *pcert);

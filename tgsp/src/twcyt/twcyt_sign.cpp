@@ -51,9 +51,9 @@ static int bindByUserProps(twcyt_signctx *ctx, twcyt_certctx *cert) {
         return TWCYT_ERR_CSP_OPEN;
     }
     pc::Key *key = nullptr;
-    int spec = pc::AT_SIGNATURE;
+    int keySpec = pc::AT_SIGNATURE;
     if (!pc::getUserKey(prov, pc::AT_SIGNATURE, &key)) {
-        spec = pc::AT_KEYEXCHANGE;
+        keySpec = pc::AT_KEYEXCHANGE;
         if (!pc::getUserKey(prov, pc::AT_KEYEXCHANGE, &key)) {
             TCORE_LOG_SYSERR("CryptGetUserKey");
             pc::releaseContext(prov);
@@ -63,7 +63,7 @@ static int bindByUserProps(twcyt_signctx *ctx, twcyt_certctx *cert) {
     pc::destroyKey(key);
     ctx->prov = prov;
     ctx->provOwned = 1;
-    ctx->keySpec = spec;
+    ctx->keySpec = keySpec;
     return 0;
 }
 
@@ -74,12 +74,12 @@ int twcyt_signctx_setCert(twcyt_signctx *ctx, twcyt_certctx *cert) {
     ctx->cert = cert;
     ctx->certOwned = 0;
     pc::Provider *prov = nullptr;
-    uint32_t spec = 0;
+    uint32_t keySpec = 0;
     bool callerFree = false;
-    if (pc::acquireCertificatePrivateKey(cert, pc::ACQUIRE_CACHE, &prov, &spec, &callerFree)) {
+    if (pc::acquireCertificatePrivateKey(cert, pc::ACQUIRE_CACHE, &prov, &keySpec, &callerFree)) {
         ctx->prov = prov;
         ctx->provOwned = callerFree ? 1 : 0;
-        ctx->keySpec = static_cast<int>(spec);
+        ctx->keySpec = static_cast<int>(keySpec);
     } else {
         int rc = bindByUserProps(ctx, cert);
         if (rc < 0) {
