@@ -157,7 +157,7 @@ int topl_p7sign_encode(const unsigned char *sig, int nsig, X509 *cert,
     Der version, digestAlg, digestAlgs;
     {
         ASN1_INTEGER *one = ASN1_INTEGER_new();
-        if (!one) return TOPL_ERR_P7_NEW;
+        if (!one) return TOPL_ERR_P7_ENCODE;  // -151102 is kept for X509_ALGOR / SIGNER_INFO
         bool ok = ASN1_INTEGER_set(one, 1) && toDer(one, i2d_ASN1_INTEGER, &version);
         ASN1_INTEGER_free(one);
         if (!ok) return TOPL_ERR_P7_ENCODE;
@@ -174,7 +174,7 @@ int topl_p7sign_encode(const unsigned char *sig, int nsig, X509 *cert,
     if (!oidDer(oids.dataOid, &dataOid)) return TOPL_ERR_P7_ENCODE;
     if (content && ncontent > 0) {
         ASN1_OCTET_STRING *os = ASN1_OCTET_STRING_new();
-        if (!os) return TOPL_ERR_P7_NEW;
+        if (!os) return TOPL_ERR_P7_ENCODE;
         bool ok = ASN1_OCTET_STRING_set(os, content, ncontent) &&
                   toDer(os, i2d_ASN1_OCTET_STRING, &octets);
         ASN1_OCTET_STRING_free(os);

@@ -350,10 +350,11 @@ int topl_sm2key_getXY(const EVP_PKEY *pkey, BIGNUM **x, BIGNUM **y) {
     EC_KEY *key = ecKeyOf(pkey);
     if (!key || !x || !y || !curveBuilt()) return TCORE_ERR_ARG;
     const EC_POINT *pub = EC_KEY_get0_public_key(key);
-    const EC_GROUP *group = EC_KEY_get0_group(key);
-    if (!pub || !group) return TOPL_ERR_SM2_EC;
+    if (!pub) return TOPL_ERR_SM2_EC;
     BnPtr bx(newBn()), by(newBn());
-    if (EC_POINT_get_affine_coordinates(group, pub, bx.get(), by.get(), nullptr) != 1) {
+    // Read over the process-wide group: a point of another curve is refused
+    // here instead of yielding coordinates that Z would mix with SM2's a and b.
+    if (EC_POINT_get_affine_coordinates(g_curve.group, pub, bx.get(), by.get(), nullptr) != 1) {
         topl_opensslError();
         return TOPL_ERR_SM2_EC;
     }

@@ -81,9 +81,10 @@ EVP_PKEY *topl_sm2key_fromDer(const unsigned char *der, int len);
 // is reported (logged) on every failure.
 int topl_sm2key_fromPkcs8(const PKCS8_PRIV_KEY_INFO *p8, EVP_PKEY **out);
 
-// Affine coordinates of the key's public point: *x and *y are new big
-// numbers the caller frees. 0; -10002 missing argument, no EC key or an
-// unbuilt curve; -150403 point not readable.
+// Affine coordinates of the key's public point over the process-wide
+// group: *x and *y are new big numbers the caller frees. 0; -10002 missing
+// argument, no EC key or an unbuilt curve; -150403 point not readable (also
+// a point of another curve).
 int topl_sm2key_getXY(const EVP_PKEY *pkey, BIGNUM **x, BIGNUM **y);
 
 // Z = SM3(ENTL || ID || a || b || xG || yG || xA || yA) into out (32
