@@ -4,6 +4,7 @@
 #include "tcore/tcore_kvlist.h"
 #include "zeb_acx_log.h"
 #include "zebctl/zebctl_errors.h"
+#include "zebctl/zebctl_method.h"
 #include "zebctl/zebctl_hash.h"
 #include "zebctl/zebctl_request.h"
 #include "zebctl/zebctl_state.h"
@@ -111,17 +112,6 @@ void appendItems(tcore_datanode *jsondata, const TiiMethodRow &row) {
     }
 }
 
-// "------------<name> start-------------------\n" and its end twin.
-void logMark(const char *method, const char *word) {
-    zeb_acx_log_info("------------%s %s-------------------\n", method, word);
-}
-
-// The field's value, or null when it is missing or empty.
-char *requiredField(tcore_list *fields, const char *name) {
-    char *v = tcore_kvlist_get(fields, name);
-    return v && *v ? v : nullptr;
-}
-
 // Leading decimal digits as atoi reads them (blanks, one sign), but
 // clamped to the int range instead of overflowing.
 int leadingInt(const char *s) {
@@ -171,18 +161,18 @@ int CreateResponse(tcore_datanode *jsondata, tcore_list *fields) {
 
 int Tii_Init(tcore_list *) {
     g_tiiState.lastError = 0;
-    logMark("Tii_Init", "start");
+    TiiMethodLogMark("Tii_Init", "start");
     TiiClearResults();
     g_tiiState.hashAlg = TII_ALG_SHA1;
-    logMark("Tii_Init", "end");
+    TiiMethodLogMark("Tii_Init", "end");
     return 0;
 }
 
 int Tii_Clean(tcore_list *) {
     g_tiiState.lastError = 0;
-    logMark("Tii_Clean", "start");
+    TiiMethodLogMark("Tii_Clean", "start");
     TiiClearResults();
-    logMark("Tii_Clean", "end");
+    TiiMethodLogMark("Tii_Clean", "end");
     return 0;
 }
 
@@ -190,9 +180,9 @@ int Tii_SetAlgType(tcore_list *fields) {
     // Numeric codes of "algType", in code order.
     static const int algIds[] = {102 /*SHA1*/, 103 /*SHA256*/, 101 /*MD5*/,
                                  105 /*SHA384*/, 104 /*SHA512*/, 110 /*SM3*/};
-    logMark("Tii_SetAlgType", "start");
+    TiiMethodLogMark("Tii_SetAlgType", "start");
     int rc = 0;
-    const char *algType = requiredField(fields, "algType");
+    const char *algType = TiiMethodField(fields, "algType");
     if (!algType) {
         zeb_acx_log_error("Tii_SetAlgType algType is missing or empty\n");
         rc = TII_ERR_ARG;
@@ -207,7 +197,7 @@ int Tii_SetAlgType(tcore_list *fields) {
         }
     }
     g_tiiState.lastError = rc;
-    logMark("Tii_SetAlgType", "end");
+    TiiMethodLogMark("Tii_SetAlgType", "end");
     return rc;
 }
 
@@ -235,8 +225,8 @@ int Tii_GetVersion(tcore_list *) {
 
 int Tii_SetLog(tcore_list *fields) {
     g_tiiState.lastError = 0;
-    char *filePath = requiredField(fields, "filePath");
-    const char *fileSize = requiredField(fields, "fileSize");
+    char *filePath = TiiMethodField(fields, "filePath");
+    const char *fileSize = TiiMethodField(fields, "fileSize");
     if (!filePath || !fileSize) {
         g_tiiState.lastError = TII_ERR_ARG;
         return TII_ERR_ARG;

@@ -5,6 +5,7 @@
 #include "zeb_acx_hash.h"
 #include "zeb_acx_log.h"
 #include "zebctl/zebctl_errors.h"
+#include "zebctl/zebctl_method.h"
 #include "zebctl/zebctl_state.h"
 #include "zebctl/zebctl_urlb64.h"
 
@@ -14,21 +15,6 @@
 static_assert(TII_HASHDATA_SIZE == ZEB_ACX_HASH_OUT_SIZE, "hashData is the engine's digest buffer");
 
 namespace {
-
-// The field's value, or null when it is missing or empty.
-char *requiredField(tcore_list *fields, const char *name) {
-    char *v = tcore_kvlist_get(fields, name);
-    return v && *v ? v : nullptr;
-}
-
-int fail(int code) {
-    g_tiiState.lastError = code;
-    return code;
-}
-
-void logMark(const char *method, const char *word) {
-    zeb_acx_log_info("------------%s %s-------------------\n", method, word);
-}
 
 void logEndErr(const char *method) {
     zeb_acx_log_info("------------%s end err=%d-------------------\n", method, g_tiiState.lastError);
@@ -45,7 +31,7 @@ char *decodePath(char *field, bool convert) {
     free(decoded);
     if (rc < 0 || !path) {
         free(path);
-        fail(TII_ERR_TEXT_CONVERT);
+        TiiMethodFail(TII_ERR_TEXT_CONVERT);
         return nullptr;
     }
     return path;
@@ -61,10 +47,10 @@ int hashFile(char *filePathField, bool convert, int kid) {
     if (rc < 0) {
         memset(g_tiiState.hashData, 0, sizeof g_tiiState.hashData);
         zeb_acx_log_error("Tii_CreatHash zeb_acx_hash_file failed %d (%d)", rc, rc);
-        return fail(rc);
+        return TiiMethodFail(rc);
     }
     TiiB64ToUrl(g_tiiState.hashData);
-    return fail(0);
+    return TiiMethodFail(0);
 }
 
 // Hashes decoded data (up to its first NUL) into hashData. Returns the last
@@ -79,10 +65,10 @@ int hashData(char *oriDataField, int kid) {
     if (rc < 0) {
         memset(g_tiiState.hashData, 0, sizeof g_tiiState.hashData);
         zeb_acx_log_error("Tii_CreateHashData zeb_acx_hash failed %d (%d)", rc, rc);
-        return fail(rc);
+        return TiiMethodFail(rc);
     }
     TiiB64ToUrl(g_tiiState.hashData);
-    return fail(0);
+    return TiiMethodFail(0);
 }
 
 }  // namespace
@@ -104,11 +90,11 @@ int TiiDigestIdOfCode(const char *code) {
 }
 
 int Tii_CreatHash(tcore_list *fields) {
-    logMark("Tii_CreatHash", "start");
-    char *filePath = requiredField(fields, "filePath");
+    TiiMethodLogMark("Tii_CreatHash", "start");
+    char *filePath = TiiMethodField(fields, "filePath");
     if (!filePath) {
         zeb_acx_log_error("Tii_CreatHash filePath is missing or empty");
-        fail(TII_ERR_ARG);
+        TiiMethodFail(TII_ERR_ARG);
     } else {
         hashFile(filePath, false, g_tiiState.hashAlg);
     }
@@ -117,12 +103,12 @@ int Tii_CreatHash(tcore_list *fields) {
 }
 
 int Tii_CreatHashEx(tcore_list *fields) {
-    logMark("Tii_CreatHashEx", "start");
-    char *filePath = requiredField(fields, "filePath");
-    const char *algType = requiredField(fields, "algType");
+    TiiMethodLogMark("Tii_CreatHashEx", "start");
+    char *filePath = TiiMethodField(fields, "filePath");
+    const char *algType = TiiMethodField(fields, "algType");
     if (!filePath || !algType) {
         zeb_acx_log_error("Tii_CreatHashEx filePath or algType is missing or empty");
-        fail(TII_ERR_ARG);
+        TiiMethodFail(TII_ERR_ARG);
     } else {
         int kid = zeb_acx_setSignHashAlg(algType);
         hashFile(filePath, true, kid > 0 ? kid : g_tiiState.hashAlg);
@@ -132,11 +118,11 @@ int Tii_CreatHashEx(tcore_list *fields) {
 }
 
 int Tii_CreateHashData(tcore_list *fields) {
-    logMark("Tii_CreateHashData", "start");
-    char *oriData = requiredField(fields, "oriData");
+    TiiMethodLogMark("Tii_CreateHashData", "start");
+    char *oriData = TiiMethodField(fields, "oriData");
     if (!oriData) {
         zeb_acx_log_error("Tii_CreateHashData oriData is missing or empty");
-        fail(TII_ERR_ARG);
+        TiiMethodFail(TII_ERR_ARG);
     } else {
         hashData(oriData, g_tiiState.hashAlg);
     }
@@ -145,17 +131,17 @@ int Tii_CreateHashData(tcore_list *fields) {
 }
 
 int Tii_CreateHashDataEx(tcore_list *fields) {
-    logMark("Tii_CreateHashDataEx", "start");
-    char *oriData = requiredField(fields, "oriData");
-    const char *algType = requiredField(fields, "algType");
+    TiiMethodLogMark("Tii_CreateHashDataEx", "start");
+    char *oriData = TiiMethodField(fields, "oriData");
+    const char *algType = TiiMethodField(fields, "algType");
     if (!oriData || !algType) {
         zeb_acx_log_error("Tii_CreateHashDataEx oriData or algType is missing or empty");
-        fail(TII_ERR_ARG);
+        TiiMethodFail(TII_ERR_ARG);
     } else {
         int kid = TiiDigestIdOfCode(algType);
         if (kid < 0) {
             zeb_acx_log_error("Tii_CreateHashDataEx unknown algType %s", algType);
-            fail(kid);
+            TiiMethodFail(kid);
         } else {
             hashData(oriData, kid);
         }
@@ -166,32 +152,32 @@ int Tii_CreateHashDataEx(tcore_list *fields) {
 
 int Tii_InitEx(tcore_list *fields) {
     g_tiiState.lastError = 0;
-    logMark("Tii_InitEX", "start");
+    TiiMethodLogMark("Tii_InitEX", "start");
     TiiClearResults();
-    const char *algType = requiredField(fields, "algType");
+    const char *algType = TiiMethodField(fields, "algType");
     int kid = zeb_acx_setSignHashAlg(algType ? algType : "SHA1");
     if (kid > 0) g_tiiState.hashAlg = kid;  // an unknown name keeps the digest as it was
-    logMark("Tii_InitEX", "end");
+    TiiMethodLogMark("Tii_InitEX", "end");
     return g_tiiState.lastError;
 }
 
 int Tii_SetSignHash(tcore_list *fields) {
-    logMark("Tii_SetSignHash", "start");
-    const char *algType = requiredField(fields, "algType");
+    TiiMethodLogMark("Tii_SetSignHash", "start");
+    const char *algType = TiiMethodField(fields, "algType");
     if (!algType) {
         zeb_acx_log_error("Tii_SetSignHash algType is missing or empty");
-        fail(TII_ERR_ARG);
+        TiiMethodFail(TII_ERR_ARG);
     } else {
         zeb_acx_log_info("------------Tii_SetSignHash algType=%s-------------------\n", algType);
         int kid = zeb_acx_setSignHashAlg(algType);
         if (kid > 0) {
             g_tiiState.hashAlg = kid;
-            fail(0);
+            TiiMethodFail(0);
         } else {
             zeb_acx_log_error("Tii_SetSignHash zeb_acx_setSignHashAlg failed %d", kid);
-            fail(kid);
+            TiiMethodFail(kid);
         }
     }
-    logMark("Tii_SetSignHash", "end");
+    TiiMethodLogMark("Tii_SetSignHash", "end");
     return g_tiiState.lastError;
 }

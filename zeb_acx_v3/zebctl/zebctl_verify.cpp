@@ -8,6 +8,7 @@
 #include "zeb_acx_log.h"
 #include "zeb_acx_verify.h"
 #include "zebctl/zebctl_errors.h"
+#include "zebctl/zebctl_method.h"
 #include "zebctl/zebctl_state.h"
 #include "zebctl/zebctl_urlb64.h"
 
@@ -19,20 +20,6 @@
 static_assert(TII_CERTDATA_SIZE == ZEB_ACX_CERTDATA_SIZE, "certData is the engine's certificate buffer");
 
 namespace {
-
-char *requiredField(tcore_list *fields, const char *name) {
-    char *v = tcore_kvlist_get(fields, name);
-    return v && *v ? v : nullptr;
-}
-
-int fail(int code) {
-    g_tiiState.lastError = code;
-    return code;
-}
-
-void logMark(const char *method, const char *word) {
-    zeb_acx_log_info("------------%s %s-------------------\n", method, word);
-}
 
 // Releases a heap buffer of the method on every path.
 struct FreeOnExit {
@@ -51,7 +38,7 @@ int publishText(char *field, size_t size, const char *text) {
     if (!encoded) return g_tiiState.lastError;
     int rc = TiiStateSetText(field, size, encoded);
     free(encoded);
-    return fail(rc < 0 ? rc : 0);
+    return TiiMethodFail(rc < 0 ? rc : 0);
 }
 
 // Replaces a heap result with the URL-safe base64 of `text`. Returns the
@@ -59,7 +46,7 @@ int publishText(char *field, size_t size, const char *text) {
 int publishHeap(char **slot, const char *text) {
     free(*slot);
     *slot = TiiUrlB64Encode(text);  // sets -1010 itself
-    return *slot ? fail(0) : g_tiiState.lastError;
+    return *slot ? TiiMethodFail(0) : g_tiiState.lastError;
 }
 
 // The common shape of the certificate-information methods: check the
@@ -71,7 +58,7 @@ int certInfo(const char *method, const char *engineCall, char *certData, size_t 
     memset(field, 0, fieldSize);
     if (!certData) {
         zeb_acx_log_error("%s certData is missing or empty", method);
-        return fail(TII_ERR_ARG);
+        return TiiMethodFail(TII_ERR_ARG);
     }
     TiiUrlToB64(certData);
     std::string buf(bufSize, '\0');
@@ -79,7 +66,7 @@ int certInfo(const char *method, const char *engineCall, char *certData, size_t 
     if (rc <= 0) {
         if (rc == 0) rc = TII_ERR_ARG;  // the engine never hands out an empty success
         zeb_acx_log_error("%s %s failed %d (%d)", method, engineCall, rc, rc);
-        return fail(rc);
+        return TiiMethodFail(rc);
     }
     return publishText(field, fieldSize, buf.c_str());
 }
@@ -87,10 +74,10 @@ int certInfo(const char *method, const char *engineCall, char *certData, size_t 
 // The content of a PKCS#7 message (up to its first NUL) into *slot as
 // URL-safe base64.
 int p7OriData(const char *method, tcore_list *fields, char **slot) {
-    char *p7Data = requiredField(fields, "p7Data");
+    char *p7Data = TiiMethodField(fields, "p7Data");
     if (!p7Data) {
         zeb_acx_log_error("%s p7Data is missing or empty", method);
-        return fail(TII_ERR_ARG);
+        return TiiMethodFail(TII_ERR_ARG);
     }
     TiiUrlToB64(p7Data);
     int len = zeb_acx_p7_getOriDataLen(p7Data);
@@ -100,14 +87,14 @@ int p7OriData(const char *method, tcore_list *fields, char **slot) {
             zeb_acx_log_error("%s zeb_acx_p7_getOriDataLen failed %d (%d)", method, len, len);
         free(*slot);
         *slot = nullptr;
-        return fail(len < 0 ? len : 0);
+        return TiiMethodFail(len < 0 ? len : 0);
     }
     auto *content = static_cast<unsigned char *>(tcore_zalloc(static_cast<size_t>(len) + 1));
     FreeOnExit release(content);
     int rc = zeb_acx_p7_getOriData(p7Data, content, len);
     if (rc < 0) {
         zeb_acx_log_error("%s zeb_acx_p7_getOriData failed %d (%d)", method, rc, rc);
-        return fail(rc);
+        return TiiMethodFail(rc);
     }
     return publishHeap(slot, reinterpret_cast<const char *>(content));
 }
@@ -115,14 +102,14 @@ int p7OriData(const char *method, tcore_list *fields, char **slot) {
 }  // namespace
 
 int Tii_Verify(tcore_list *fields) {
-    logMark("Tii_Verify", "start");
-    char *oriData = requiredField(fields, "oriData");
-    char *certData = requiredField(fields, "certData");
-    char *signData = requiredField(fields, "signData");
+    TiiMethodLogMark("Tii_Verify", "start");
+    char *oriData = TiiMethodField(fields, "oriData");
+    char *certData = TiiMethodField(fields, "certData");
+    char *signData = TiiMethodField(fields, "signData");
     if (!oriData || !certData || !signData) {
         zeb_acx_log_error("Tii_Verify oriData, certData or signData is missing or empty");
-        fail(TII_ERR_ARG);
-        logMark("Tii_Verify", "end");
+        TiiMethodFail(TII_ERR_ARG);
+        TiiMethodLogMark("Tii_Verify", "end");
         return g_tiiState.lastError;
     }
     char *data = TiiUrlB64Decode(oriData);  // sets -1011 itself
@@ -137,28 +124,28 @@ int Tii_Verify(tcore_list *fields) {
         int nsig = tcore_base64_decode(sig, signData, len, room);
         if (nsig < 0) {
             zeb_acx_log_error("Tii_Verify signData is not base64 %d", nsig);
-            fail(TII_ERR_URLB64_DECODE);
+            TiiMethodFail(TII_ERR_URLB64_DECODE);
         } else {
             int rc = zeb_acx_verify(certData, static_cast<int>(strlen(certData)),
                                     reinterpret_cast<unsigned char *>(data), static_cast<int>(strlen(data)), sig,
                                     nsig);
             if (rc < 0) zeb_acx_log_error("dmx_vs_Verify failed %d ", rc);
-            fail(rc < 0 ? rc : 0);
+            TiiMethodFail(rc < 0 ? rc : 0);
         }
     }
-    logMark("Tii_Verify", "end");
+    TiiMethodLogMark("Tii_Verify", "end");
     return g_tiiState.lastError;
 }
 
 int Tii_P7_Verify(tcore_list *fields) {
-    logMark("Tii_P7_Verify", "start");
-    const char *isDetached = requiredField(fields, "isDetached");
-    char *oriData = requiredField(fields, "oriData");
-    char *p7Data = requiredField(fields, "p7Data");
+    TiiMethodLogMark("Tii_P7_Verify", "start");
+    const char *isDetached = TiiMethodField(fields, "isDetached");
+    char *oriData = TiiMethodField(fields, "oriData");
+    char *p7Data = TiiMethodField(fields, "p7Data");
     if (!isDetached || !oriData || !p7Data) {
         zeb_acx_log_error("Tii_P7_Verify isDetached, oriData or p7Data is missing or empty");
-        fail(TII_ERR_ARG);
-        logMark("Tii_P7_Verify", "end");
+        TiiMethodFail(TII_ERR_ARG);
+        TiiMethodLogMark("Tii_P7_Verify", "end");
         return g_tiiState.lastError;
     }
     char *data = TiiUrlB64Decode(oriData);  // sets -1011 itself
@@ -171,95 +158,95 @@ int Tii_P7_Verify(tcore_list *fields) {
         if (strcmp(isDetached, "1") == 0) {
             int rc = zeb_acx_p7verifyDetached(p7Data, np7, content, ncontent);
             if (rc < 0) zeb_acx_log_error("dmx_vs_pkcs7DetachVerify failed %d ", rc);
-            fail(rc < 0 ? rc : 0);
+            TiiMethodFail(rc < 0 ? rc : 0);
         } else {
             int rc = zeb_acx_p7verify(p7Data, np7, content, ncontent);
             if (rc < 0) zeb_acx_log_error("dmx_vs_pkcs7Verify failed %d ", rc);
-            fail(rc < 0 ? rc : 0);
+            TiiMethodFail(rc < 0 ? rc : 0);
         }
     }
-    logMark("Tii_P7_Verify", "end");
+    TiiMethodLogMark("Tii_P7_Verify", "end");
     return g_tiiState.lastError;
 }
 
 int Tii_GetCertSubject(tcore_list *fields) {
-    logMark("Tii_GetCertSubject", "start");
-    certInfo("Tii_GetCertSubject", "zeb_acx_cert_getSubjectDn", requiredField(fields, "certData"),
+    TiiMethodLogMark("Tii_GetCertSubject", "start");
+    certInfo("Tii_GetCertSubject", "zeb_acx_cert_getSubjectDn", TiiMethodField(fields, "certData"),
              ZEB_ACX_DN_OUT_SIZE, zeb_acx_cert_getSubjectDn, g_tiiState.certDn, sizeof g_tiiState.certDn);
-    logMark("Tii_GetCertSubject", "end");
+    TiiMethodLogMark("Tii_GetCertSubject", "end");
     return g_tiiState.lastError;
 }
 
 int Tii_GetSerialNumber(tcore_list *fields) {
-    logMark("Tii_GetSerialNumber", "start");
-    certInfo("Tii_GetSerialNumber", "zeb_acx_cert_getHexSn", requiredField(fields, "certData"),
+    TiiMethodLogMark("Tii_GetSerialNumber", "start");
+    certInfo("Tii_GetSerialNumber", "zeb_acx_cert_getHexSn", TiiMethodField(fields, "certData"),
              ZEB_ACX_SN_OUT_SIZE, zeb_acx_cert_getHexSn, g_tiiState.certSn, sizeof g_tiiState.certSn);
-    logMark("Tii_GetSerialNumber", "end");
+    TiiMethodLogMark("Tii_GetSerialNumber", "end");
     return g_tiiState.lastError;
 }
 
 int Tii_GetCertSubjectInfo(tcore_list *fields) {
-    logMark("Tii_GetCertSubjectInfo", "start");
-    const char *rdnName = requiredField(fields, "rdnName");
-    char *certData = requiredField(fields, "certData");
+    TiiMethodLogMark("Tii_GetCertSubjectInfo", "start");
+    const char *rdnName = TiiMethodField(fields, "rdnName");
+    char *certData = TiiMethodField(fields, "certData");
     if (!rdnName) {
         memset(g_tiiState.certRdn, 0, sizeof g_tiiState.certRdn);
         zeb_acx_log_error("Tii_GetCertSubjectInfo rdnName is missing or empty");
-        fail(TII_ERR_ARG);
+        TiiMethodFail(TII_ERR_ARG);
     } else {
         auto read = [rdnName](const char *cert, char *out) { return zeb_acx_cert_getSubjectRdn(cert, rdnName, out); };
         certInfo("Tii_GetCertSubjectInfo", "zeb_acx_cert_getSubjectRdn", certData, ZEB_ACX_RDN_OUT_SIZE, read,
                  g_tiiState.certRdn, sizeof g_tiiState.certRdn);
     }
-    logMark("Tii_GetCertSubjectInfo", "end");
+    TiiMethodLogMark("Tii_GetCertSubjectInfo", "end");
     return g_tiiState.lastError;
 }
 
 int Tii_P7_GetCert(tcore_list *fields) {
-    logMark("Tii_P7_GetCert", "start");
+    TiiMethodLogMark("Tii_P7_GetCert", "start");
     memset(g_tiiState.certData, 0, sizeof g_tiiState.certData);
-    char *p7Data = requiredField(fields, "p7Data");
+    char *p7Data = TiiMethodField(fields, "p7Data");
     if (!p7Data) {
         zeb_acx_log_error("Tii_P7_GetCert p7Data is missing or empty");
-        fail(TII_ERR_ARG);
+        TiiMethodFail(TII_ERR_ARG);
     } else {
         TiiUrlToB64(p7Data);
         int rc = zeb_acx_p7_getCertData(p7Data, g_tiiState.certData);
         if (rc < 0) {
             zeb_acx_log_error("Tii_P7_GetCert zeb_acx_p7_getCertData failed %d (%d)", rc, rc);
-            fail(rc);
+            TiiMethodFail(rc);
         } else {
             TiiB64ToUrl(g_tiiState.certData);
-            fail(0);
+            TiiMethodFail(0);
         }
     }
-    logMark("Tii_P7_GetCert", "end");
+    TiiMethodLogMark("Tii_P7_GetCert", "end");
     return g_tiiState.lastError;
 }
 
 int Tii_P7_GetOriData(tcore_list *fields) {
-    logMark("Tii_P7_GetOriData", "start");
+    TiiMethodLogMark("Tii_P7_GetOriData", "start");
     p7OriData("Tii_P7_GetOriData", fields, &g_tiiState.p7oriData);
-    logMark("Tii_P7_GetOriData", "end");
+    TiiMethodLogMark("Tii_P7_GetOriData", "end");
     return g_tiiState.lastError;
 }
 
 int Tii_P7_GetB64OriData(tcore_list *fields) {
-    logMark("Tii_P7_GetB64OriData", "start");
+    TiiMethodLogMark("Tii_P7_GetB64OriData", "start");
     p7OriData("Tii_P7_GetB64OriData", fields, &g_tiiState.p7B64oriData);
-    logMark("Tii_P7_GetB64OriData", "end");
+    TiiMethodLogMark("Tii_P7_GetB64OriData", "end");
     return g_tiiState.lastError;
 }
 
 int Tii_ListCSP(tcore_list *) {
     free(g_tiiState.cspList);
     g_tiiState.cspList = nullptr;
-    logMark("Tii_ListCSP", "start");
+    TiiMethodLogMark("Tii_ListCSP", "start");
     tcore_strlist *providers = nullptr;
     int count = twcyt_csp_enumProviders(&providers);
     if (count < 0) {
         zeb_acx_log_error("Tii_ListCSP twcyt_csp_enumProviders failed %d", count);
-        fail(count);
+        TiiMethodFail(count);
     } else {
         // Every name, however many there are: the text grows as needed.
         std::string text;
@@ -270,6 +257,6 @@ int Tii_ListCSP(tcore_list *) {
         publishHeap(&g_tiiState.cspList, text.c_str());
     }
     tcore_strlist_free(providers);
-    logMark("Tii_ListCSP", "end");
+    TiiMethodLogMark("Tii_ListCSP", "end");
     return g_tiiState.lastError;
 }
