@@ -1,5 +1,6 @@
 // The real sealdesk_corvina on a free port with a fresh SEALDESK_HOME,
 // spoken to with curl and with raw sockets.
+#include "sealdesk_server.h"
 #include "sealdesk_test.h"
 
 #include "plat_registry.h"
@@ -25,6 +26,9 @@
 
 namespace {
 
+using sealdesk_test::freePort;
+using sealdesk_test::Server;
+
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -43,19 +47,6 @@ std::string post(const std::string &body, const std::string &lengthLine = "") {
     return "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n" + len + "\r\n\r\n" + body;
 }
 
-// A port nobody listens on right now.
-int freePort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &n);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 // A listener the test holds, to make a port taken.
 struct PortHolder {
     explicit PortHolder(int port, in_addr_t addr = htonl(INADDR_LOOPBACK)) {
@@ -71,70 +62,6 @@ struct PortHolder {
     ~PortHolder() { close(fd); }
     int fd;
     bool ok;
-};
-
-// The server process; killed when the object goes away, whatever happened.
-class Server {
-public:
-    Server(const std::string &dir, std::vector<std::string> args) : out_(dir + "/server.out"), err_(dir + "/server.err") {
-        std::string bin = sealdesk_test::binDir() + "/sealdesk_corvina";
-        unlink(out_.c_str());  // no stale "listening on" from an earlier run
-        unlink(err_.c_str());
-        pid_ = fork();
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test
-            int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(o, 1);
-            dup2(e, 2);
-            std::vector<char *> argv{const_cast<char *>(bin.c_str())};
-            for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(bin.c_str(), argv.data());
-            _exit(127);
-        }
-    }
-    ~Server() { stop(); }
-    Server(const Server &) = delete;
-    Server &operator=(const Server &) = delete;
-
-    // Waits for the "listening on" line; false when the process ended or
-    // did not get there in time.
-    bool waitListening() {
-        for (auto end = Clock::now() + 10s; Clock::now() < end; std::this_thread::sleep_for(20ms)) {
-            if (stdoutText().find("listening on") != std::string::npos) return true;
-            if (exited(0ms)) return false;
-        }
-        return false;
-    }
-    // True once the process has ended (its status is then in status()).
-    bool exited(std::chrono::milliseconds within) {
-        if (pid_ <= 0) return true;
-        for (auto end = Clock::now() + within;; std::this_thread::sleep_for(10ms)) {
-            if (waitpid(pid_, &status_, WNOHANG) == pid_) {
-                pid_ = -1;
-                return true;
-            }
-            if (Clock::now() >= end) return false;
-        }
-    }
-    void terminate() {
-        if (pid_ > 0) kill(pid_, SIGTERM);
-    }
-    void stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status_, 0);
-        pid_ = -1;
-    }
-    int status() const { return status_; }
-    std::string stdoutText() const { return sealdesk_test::readFile(out_); }
-    std::string stderrText() const { return sealdesk_test::readFile(err_); }
-
-private:
-    std::string out_, err_;
-    pid_t pid_ = -1;
-    int status_ = -1;
 };
 
 int connectTo(int port) {

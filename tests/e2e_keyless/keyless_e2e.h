@@ -2,21 +2,12 @@
 // free port in the test's fresh SEALDESK_HOME, requests sent with curl as a
 // page would send them (URL-safe base64 values), and the openssl CLI.
 #pragma once
+#include "sealdesk_server.h"
 #include "sealdesk_test.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <map>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace keyless_e2e {
@@ -71,18 +62,6 @@ inline std::string sh(const std::string &dir, const std::string &cmd) {
     return out;
 }
 
-inline int freePort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &n);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 // The answer's items by name (values contain no quotes).
 inline std::map<std::string, std::string> items(const std::string &body) {
     std::map<std::string, std::string> out;
@@ -105,37 +84,13 @@ protected:
         HomeTest::SetUp();
         dir_ = home() + "/work";
         std::filesystem::create_directories(dir_);
-        port_ = freePort();
-        std::string out = home() + "/server.out", err = home() + "/server.err";
-        std::string bin = sealdesk_test::binDir() + "/sealdesk_corvina";
-        std::string port = std::to_string(port_);
-        pid_ = fork();
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test
-            int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(o, 1);
-            dup2(e, 2);
-            execl(bin.c_str(), bin.c_str(), "--port", port.c_str(), static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        using namespace std::chrono_literals;
-        for (auto end = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < end;
-             std::this_thread::sleep_for(20ms)) {
-            if (sealdesk_test::readFile(out).find("listening on") != std::string::npos) return;
-            int status;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                break;
-            }
-        }
-        FAIL() << "server did not start: " << sealdesk_test::readFile(err);
+        port_ = sealdesk_test::freePort();
+        server_ = std::make_unique<sealdesk_test::Server>(home(),
+                                                          std::vector<std::string>{"--port", std::to_string(port_)});
+        if (!server_->waitListening()) FAIL() << "server did not start: " << server_->stderrText();
     }
     void TearDown() override {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
+        server_.reset();
         HomeTest::TearDown();
     }
 
@@ -168,7 +123,7 @@ protected:
 
     std::string dir_;
     int port_ = 0;
-    pid_t pid_ = -1;
+    std::unique_ptr<sealdesk_test::Server> server_;
 };
 
 }  // namespace keyless_e2e
