@@ -52,14 +52,9 @@ Msg oplEncode(int kid, const Bytes *content, X509 *cert, const Bytes &sig) {
 
 std::string derText(const Bytes &der) { return std::string(der.begin(), der.end()); }
 
-class P7Encode : public sealdesk_test::HomeTest {
+class P7Encode : public P7Fixture {
 protected:
-    void SetUp() override {
-        HomeTest::SetUp();
-        ASSERT_EQ(topl_sm2_init(), 0);
-        dir_ = std::make_unique<sealdesk_test::TempDir>();
-    }
-    std::string path(const std::string &name) const { return (dir_->path() / name).string(); }
+    void SetUp() override { start(); }
     void save(const std::string &name, const Bytes &b) { sealdesk_test::writeFile(path(name), derText(b)); }
 
     // openssl cms -verify of a message; returns the exit status and the
@@ -79,7 +74,6 @@ protected:
         return rc;
     }
 
-    std::unique_ptr<sealdesk_test::TempDir> dir_;
 };
 
 const Bytes kContent = toBytes(std::string("Contract 2026-117: pay 1 000 EUR to sealdesk.\n\x00\x01\xFF binary tail", 61));
@@ -193,9 +187,7 @@ TEST_F(P7Encode, Asn1parseShowsTheLayout) {
 // Certificate text as DER, base64 and PEM gives the same message.
 TEST_F(P7Encode, CertificateTextFormsGiveTheSameMessage) {
     const Bytes der = certDer("rsa.pem");
-    std::string b64(((der.size() + 2) / 3) * 4 + 1, '\0');
-    EVP_EncodeBlock(reinterpret_cast<unsigned char *>(b64.data()), der.data(), static_cast<int>(der.size()));
-    b64.resize(strlen(b64.c_str()));
+    const std::string b64 = base64(der);
     const Bytes sig = sign("rsa.key", EVP_sha1(), kContent);
     Msg fromDer = libAttach(102, kContent, derText(der), sig);
     Msg fromB64 = libAttach(102, kContent, b64, sig);

@@ -15,15 +15,9 @@ namespace {
 
 const Bytes kContent = toBytes("openssl made this message\n");
 
-class P7Parse : public sealdesk_test::HomeTest {
+class P7Parse : public P7Fixture {
 protected:
-    void SetUp() override {
-        HomeTest::SetUp();
-        ASSERT_EQ(topl_sm2_init(), 0);
-        dir_ = std::make_unique<sealdesk_test::TempDir>();
-        sealdesk_test::writeFile(path("content.bin"), std::string(kContent.begin(), kContent.end()));
-    }
-    std::string path(const std::string &name) const { return (dir_->path() / name).string(); }
+    void SetUp() override { start(kContent); }
 
     // openssl cms -sign with signed attributes; extra certificates from -certfile.
     Bytes cmsSign(const std::string &md, bool attached, bool extraCert) {
@@ -37,15 +31,7 @@ protected:
         return toBytes(sealdesk_test::readFile(path("m.der")));
     }
 
-    std::unique_ptr<sealdesk_test::TempDir> dir_;
 };
-
-std::string base64(const Bytes &der) {
-    std::string s(((der.size() + 2) / 3) * 4 + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(s.data()), der.data(), static_cast<int>(der.size()));
-    s.resize(n);
-    return s;
-}
 
 int parse(const Bytes &m, topl_p7_info *info) { return topl_p7_parse(m.data(), static_cast<int>(m.size()), info); }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sealdesk_test.h"
+#include "topl/topl_sm2.h"
 
 namespace p7test {
 
@@ -201,5 +202,29 @@ inline std::string sh(const std::string &cmd, int *rc = nullptr) {
     if (rc) *rc = r;
     return out;
 }
+
+// Standard base64 of DER bytes, no line breaks.
+inline std::string base64(const Bytes &der) {
+    std::string s(((der.size() + 2) / 3) * 4 + 1, '\0');
+    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(s.data()), der.data(), static_cast<int>(der.size()));
+    s.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return s;
+}
+
+// A fresh home and work folder with the SM2 curve built; a non-empty
+// `content` is written to content.bin there for the openssl CLI.
+class P7Fixture : public sealdesk_test::HomeTest {
+protected:
+    void start(const Bytes &content = Bytes()) {
+        HomeTest::SetUp();
+        ASSERT_EQ(topl_sm2_init(), 0);
+        dir_ = std::make_unique<sealdesk_test::TempDir>();
+        if (!content.empty())
+            sealdesk_test::writeFile(path("content.bin"), std::string(content.begin(), content.end()));
+    }
+    std::string path(const std::string &name) const { return (dir_->path() / name).string(); }
+
+    std::unique_ptr<sealdesk_test::TempDir> dir_;
+};
 
 }  // namespace p7test

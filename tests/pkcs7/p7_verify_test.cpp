@@ -24,15 +24,9 @@ const char *kOidSigningTime = "1.2.840.113549.1.9.5";
 const char *kOidSm3 = "1.2.156.10197.1.401";
 const char *kOidSm2Sign = "1.2.156.10197.1.301.1";
 
-class P7Verify : public sealdesk_test::HomeTest {
+class P7Verify : public P7Fixture {
 protected:
-    void SetUp() override {
-        HomeTest::SetUp();
-        ASSERT_EQ(topl_sm2_init(), 0);
-        dir_ = std::make_unique<sealdesk_test::TempDir>();
-        sealdesk_test::writeFile(path("content.bin"), std::string(kContent.begin(), kContent.end()));
-    }
-    std::string path(const std::string &name) const { return (dir_->path() / name).string(); }
+    void SetUp() override { start(kContent); }
     Bytes cmsSign(const std::string &md, bool attached) {
         std::string cmd = "openssl cms -sign -binary -in " + path("content.bin") + " -signer " + fixture("rsa.pem") +
                           " -inkey " + fixture("rsa.key") + " -md " + md + " -outform DER -out " + path("m.der") +
@@ -42,7 +36,6 @@ protected:
         EXPECT_EQ(rc, 0) << log;
         return toBytes(sealdesk_test::readFile(path("m.der")));
     }
-    std::unique_ptr<sealdesk_test::TempDir> dir_;
 };
 
 int verify(const Bytes &m, const Bytes *content, int mode) {
@@ -131,9 +124,7 @@ TEST_F(P7Verify, ModesAndCallerContent) {
     for (const Case &c : cases) EXPECT_EQ(verify(*c.msg, c.content, c.mode), c.expected) << c.what;
 
     // Base64 text of the message works the same.
-    std::string b64(((attached.size() + 2) / 3) * 4 + 1, '\0');
-    b64.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char *>(b64.data()), attached.data(),
-                               static_cast<int>(attached.size())));
+    const std::string b64 = base64(attached);
     EXPECT_EQ(topl_p7sign_verify(reinterpret_cast<const unsigned char *>(b64.data()), static_cast<int>(b64.size()),
                                  nullptr, 0, 1),
               0);
