@@ -2,6 +2,7 @@
 // spoken to with curl and with raw sockets.
 #include "sealdesk_server.h"
 #include "sealdesk_test.h"
+#include "sealdesk_urlb64.h"
 
 #include "plat_registry.h"
 #include "tcore/tcore_base64.h"
@@ -25,6 +26,8 @@
 #include <vector>
 
 namespace {
+
+using sealdesk_test::urlB64;
 
 using sealdesk_test::freePort;
 using sealdesk_test::Server;
@@ -120,15 +123,6 @@ std::string talk(int port, const std::string &request, bool halfClose = false) {
 std::string bodyOf(const std::string &answer) {
     size_t p = answer.find("\r\n\r\n");
     return p == std::string::npos ? "" : answer.substr(p + 4);
-}
-
-std::string urlB64(const std::string &text) {
-    std::string out((text.size() + 2) / 3 * 4 + 1, '\0');
-    int n = tcore_base64_encode(out.data(), text.c_str(), static_cast<int>(text.size()),
-                                static_cast<int>(out.size()));
-    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    for (char &c : out) c = c == '+' ? '-' : c == '/' ? '_' : c == '=' ? '~' : c;
-    return out;
 }
 
 std::string curlPost(int port, const std::string &data) {

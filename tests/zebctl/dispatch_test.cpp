@@ -1,4 +1,5 @@
 #include "sealdesk_test.h"
+#include "sealdesk_urlb64.h"
 
 #include "tcore/tcore_base64.h"
 #include "tcore/tcore_datanode.h"
@@ -18,15 +19,7 @@
 
 namespace {
 
-// URL-safe base64 as pages send it.
-std::string urlB64(const std::string &text) {
-    std::string out((text.size() + 2) / 3 * 4 + 1, '\0');
-    int n = tcore_base64_encode(out.data(), text.c_str(), static_cast<int>(text.size()),
-                                static_cast<int>(out.size()));
-    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    for (char &c : out) c = c == '+' ? '-' : c == '/' ? '_' : c == '=' ? '~' : c;
-    return out;
-}
+using sealdesk_test::urlB64;
 
 class Dispatch : public sealdesk_test::HomeTest {
 protected:
